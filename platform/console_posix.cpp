@@ -1,0 +1,90 @@
+#include "platform/console.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+// Written from a signal handler: a pipe is the async-signal-safe way to wake
+// the waiting thread.
+int stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    char c = 's';
+    if (stopPipe[1] >= 0) {
+        ssize_t ignored = ::write(stopPipe[1], &c, 1);
+        (void)ignored;
+    }
+}
+
+void EnsurePipe() {
+    if (stopPipe[0] >= 0) return;
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        stopPipe[0] = stopPipe[1] = -1;
+    }
+}
+
+}  // namespace
+
+bool ReadConsoleLine(std::string* line) {
+    line->clear();
+    bool any = false;
+    char c;
+    for (;;) {
+        ssize_t r = ::read(STDIN_FILENO, &c, 1);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return any;
+        any = true;
+        if (c == '\n') break;
+        line->push_back(c);
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+void InstallStopSignals() {
+    EnsurePipe();
+    struct sigaction sa{};
+    sa.sa_handler = &OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    // Writing to a connection the peer has closed must not end the process.
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+void RequestStop() {
+    EnsurePipe();
+    OnStopSignal(0);
+}
+
+void WaitForStopRequest() {
+    EnsurePipe();
+    bool consoleOpen = true;
+    for (;;) {
+        pollfd fds[2] = {{stopPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        int n = ::poll(fds, consoleOpen ? 2 : 1, -1);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[0].revents & POLLIN) return;
+        if (consoleOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) {
+            char c;
+            ssize_t r = ::read(STDIN_FILENO, &c, 1);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) {
+                consoleOpen = false;  // end of input: keep serving until a signal
+                continue;
+            }
+            if (c == '\n') return;
+        }
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+// Thin socket layer: WinSock-shaped results over the host's socket API.
+// A handle is INVALID_SOCKET when no socket is open; calls give 0 on success,
+// byte counts for transfers and SOCKET_ERROR (-1) on failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using SOCKET = std::intptr_t;
+constexpr SOCKET INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+
+constexpr int kAfInet = 2;      // AF_INET
+constexpr int kSockStream = 1;  // SOCK_STREAM
+
+// An IPv4 socket address, 16 bytes, laid out like the system's own:
+// family, port in network byte order, address in network byte order.
+struct SockAddrIn {
+    std::uint16_t family = 0;
+    std::uint16_t port = 0;
+    std::uint32_t address = 0;
+    std::uint8_t zero[8] = {};
+};
+static_assert(sizeof(SockAddrIn) == 16);
+
+constexpr std::uint32_t kInaddrAny = 0;
+
+std::uint16_t HostToNetShort(std::uint16_t v);
+std::uint16_t NetToHostShort(std::uint16_t v);
+
+// Every new socket is made so that sending never raises SIGPIPE.
+SOCKET SocketCreate(int family, int type, int protocol);
+int SocketBind(SOCKET s, const SockAddrIn& addr);
+int SocketListen(SOCKET s, int backlog);
+// Accepted connections get TCP_NODELAY: voice frames are small and must not
+// wait for Nagle.
+SOCKET SocketAccept(SOCKET s, SockAddrIn* peer);
+// Connected sockets get TCP_NODELAY as well.
+int SocketConnect(SOCKET s, const SockAddrIn& addr);
+int SocketGetName(SOCKET s, SockAddrIn* addr);
+int SocketSend(SOCKET s, const void* data, int length);
+int SocketSendTo(SOCKET s, const void* data, int length, const SockAddrIn& to);
+int SocketRecv(SOCKET s, void* buffer, int size);
+int SocketRecvFrom(SOCKET s, void* buffer, int size, SockAddrIn* from);
+// Ends both directions: a thread blocked in recv or send on this socket
+// returns at once. The descriptor itself stays allocated until SocketClose.
+int SocketShutdown(SOCKET s);
+int SocketClose(SOCKET s);
+// Bounds how long one send may block (0 = no bound).
+int SocketSetSendTimeout(SOCKET s, int milliseconds);
+// Allows rebinding a listening port that still has connections in TIME_WAIT.
+int SocketSetReuseAddress(SOCKET s);
+
+// Error code of the last failed call on this thread, and its text.
+int SocketLastError();
+std::string SocketErrorText(int code);
+
+// Looks up a host by name or dotted address; the first IPv4 address in
+// network byte order. False when the name does not resolve.
+bool ResolveHost(const std::string& host, std::uint32_t* address);
+
+}  // namespace platform

@@ -1,0 +1,173 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+sockaddr_in ToNative(const SockAddrIn& a) {
+    sockaddr_in n{};
+    n.sin_family = static_cast<sa_family_t>(a.family);
+    n.sin_port = a.port;
+    n.sin_addr.s_addr = a.address;
+    return n;
+}
+
+SockAddrIn FromNative(const sockaddr_in& n) {
+    SockAddrIn a;
+    a.family = n.sin_family;
+    a.port = n.sin_port;
+    a.address = n.sin_addr.s_addr;
+    return a;
+}
+
+int Fd(SOCKET s) { return static_cast<int>(s); }
+
+void SetNoDelay(int fd) {
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+int Result(int r) { return r < 0 ? SOCKET_ERROR : r; }
+
+}  // namespace
+
+std::uint16_t HostToNetShort(std::uint16_t v) { return htons(v); }
+std::uint16_t NetToHostShort(std::uint16_t v) { return ntohs(v); }
+
+SOCKET SocketCreate(int family, int type, int protocol) {
+    int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
+    return fd < 0 ? INVALID_SOCKET : fd;
+}
+
+int SocketBind(SOCKET s, const SockAddrIn& addr) {
+    sockaddr_in n = ToNative(addr);
+    return ::bind(Fd(s), reinterpret_cast<sockaddr*>(&n), sizeof n) == 0 ? 0 : SOCKET_ERROR;
+}
+
+int SocketListen(SOCKET s, int backlog) {
+    return ::listen(Fd(s), backlog) == 0 ? 0 : SOCKET_ERROR;
+}
+
+SOCKET SocketAccept(SOCKET s, SockAddrIn* peer) {
+    sockaddr_in n{};
+    socklen_t len = sizeof n;
+    int fd;
+    do {
+        fd = ::accept4(Fd(s), reinterpret_cast<sockaddr*>(&n), &len, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return INVALID_SOCKET;
+    SetNoDelay(fd);
+    if (peer) *peer = FromNative(n);
+    return fd;
+}
+
+int SocketConnect(SOCKET s, const SockAddrIn& addr) {
+    sockaddr_in n = ToNative(addr);
+    int r;
+    do {
+        r = ::connect(Fd(s), reinterpret_cast<sockaddr*>(&n), sizeof n);
+    } while (r < 0 && errno == EINTR);
+    if (r != 0) return SOCKET_ERROR;
+    SetNoDelay(Fd(s));
+    return 0;
+}
+
+int SocketGetName(SOCKET s, SockAddrIn* addr) {
+    sockaddr_in n{};
+    socklen_t len = sizeof n;
+    if (::getsockname(Fd(s), reinterpret_cast<sockaddr*>(&n), &len) != 0) return SOCKET_ERROR;
+    if (addr) *addr = FromNative(n);
+    return 0;
+}
+
+int SocketSend(SOCKET s, const void* data, int length) {
+    if (length <= 0) return 0;
+    ssize_t r;
+    do {
+        r = ::send(Fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    } while (r < 0 && errno == EINTR);
+    return Result(static_cast<int>(r));
+}
+
+int SocketSendTo(SOCKET s, const void* data, int length, const SockAddrIn& to) {
+    sockaddr_in n = ToNative(to);
+    ssize_t r = ::sendto(Fd(s), data, static_cast<size_t>(length > 0 ? length : 0), MSG_NOSIGNAL,
+                         reinterpret_cast<sockaddr*>(&n), sizeof n);
+    return Result(static_cast<int>(r));
+}
+
+int SocketRecv(SOCKET s, void* buffer, int size) {
+    if (size <= 0) return 0;
+    ssize_t r;
+    do {
+        r = ::recv(Fd(s), buffer, static_cast<size_t>(size), 0);
+    } while (r < 0 && errno == EINTR);
+    return Result(static_cast<int>(r));
+}
+
+int SocketRecvFrom(SOCKET s, void* buffer, int size, SockAddrIn* from) {
+    sockaddr_in n{};
+    socklen_t len = sizeof n;
+    ssize_t r = ::recvfrom(Fd(s), buffer, static_cast<size_t>(size > 0 ? size : 0), 0,
+                           reinterpret_cast<sockaddr*>(&n), &len);
+    if (r >= 0 && from) *from = FromNative(n);
+    return Result(static_cast<int>(r));
+}
+
+int SocketShutdown(SOCKET s) {
+    // A peer that already went away leaves the socket unconnected; that is
+    // not a failure of ours.
+    if (::shutdown(Fd(s), SHUT_RDWR) == 0 || errno == ENOTCONN) return 0;
+    return SOCKET_ERROR;
+}
+
+int SocketClose(SOCKET s) { return ::close(Fd(s)) == 0 ? 0 : SOCKET_ERROR; }
+
+int SocketSetSendTimeout(SOCKET s, int milliseconds) {
+    timeval tv{};
+    tv.tv_sec = milliseconds / 1000;
+    tv.tv_usec = (milliseconds % 1000) * 1000;
+    return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : SOCKET_ERROR;
+}
+
+int SocketSetReuseAddress(SOCKET s) {
+    int one = 1;
+    return ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 ? 0 : SOCKET_ERROR;
+}
+
+int SocketLastError() { return errno; }
+
+std::string SocketErrorText(int code) {
+    char buf[256];
+    // The GNU strerror_r returns the text, which may or may not be buf.
+    const char* text = ::strerror_r(code, buf, sizeof buf);
+    return text ? std::string(text) : std::string("Unknown error");
+}
+
+bool ResolveHost(const std::string& host, std::uint32_t* address) {
+    in_addr dotted{};
+    if (::inet_aton(host.c_str(), &dotted) != 0) {
+        *address = dotted.s_addr;
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list) return false;
+    *address = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(list);
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,216 @@
+#include "common/net_socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/thread.h"
+#include "support/loopback.h"
+
+using testsupport::LoopbackPair;
+using testsupport::MakeLoopbackPair;
+
+namespace {
+
+struct Line {
+    int result;
+    std::string text;
+};
+
+Line Read(CNetSocket& s, int maxLength) {
+    std::string buffer(static_cast<size_t>(maxLength) + 1, '\x7f');
+    int r = s.ReceiveLine(buffer.data(), maxLength);
+    return {r, r >= 0 ? std::string(buffer.c_str()) : std::string()};
+}
+
+}  // namespace
+
+TEST(ReceiveLine, EmptyLineAndSeveralLinesInOneSegment) {
+    LoopbackPair p = MakeLoopbackPair();
+    p.PeerSend("\r\nabc\r\ndef\r\n");
+    Line empty = Read(*p.local, 999);
+    EXPECT_EQ(empty.result, 0);
+    EXPECT_EQ(empty.text, "");
+    Line abc = Read(*p.local, 999);
+    EXPECT_EQ(abc.result, 3);
+    EXPECT_EQ(abc.text, "abc");
+    // The second line is already buffered: delivered without reading again
+    // (a read would block, the peer sends nothing more).
+    EXPECT_EQ(p.local->BufferedBytes(), 5);
+    Line def = Read(*p.local, 999);
+    EXPECT_EQ(def.result, 3);
+    EXPECT_EQ(def.text, "def");
+    EXPECT_EQ(p.local->BufferedBytes(), 0);
+}
+
+TEST(ReceiveLine, LineSplitOverSegmentsIsDeliveredWhole) {
+    LoopbackPair p = MakeLoopbackPair();
+    std::thread sender([&] {
+        for (std::string_view piece : {"Mes", "sage:he", "llo\r", "\nnext\r\n"}) {
+            p.PeerSend(piece);
+            platform::SleepMs(20);  // separate segments, not a timing assertion
+        }
+    });
+    Line first = Read(*p.local, 999);
+    Line second = Read(*p.local, 999);
+    sender.join();
+    EXPECT_EQ(first.text, "Message:hello");
+    EXPECT_EQ(first.result, 13);
+    EXPECT_EQ(second.text, "next");
+}
+
+TEST(ReceiveLine, BareLineFeedEndsALineAndOnlyACrIsDropped) {
+    LoopbackPair p = MakeLoopbackPair();
+    p.PeerSend("abc\n\nxy\rz\r\nlast\r\n");
+    EXPECT_EQ(Read(*p.local, 999).text, "abc");
+    Line empty = Read(*p.local, 999);
+    EXPECT_EQ(empty.result, 0);
+    Line inner = Read(*p.local, 999);
+    EXPECT_EQ(inner.text, "xy\rz");  // a CR inside a line is data
+    EXPECT_EQ(inner.result, 4);
+    EXPECT_EQ(Read(*p.local, 999).text, "last");
+}
+
+TEST(ReceiveLine, LongerLineIsCutAndItsRestNeverComesBackAsALine) {
+    LoopbackPair p = MakeLoopbackPair();
+    std::string text = std::string(995, 'a') + "login:x";  // 1002 characters
+    p.PeerSend("Message:" + text + "\r\nWho are login?\r\n");
+    Line cut = Read(*p.local, 999);
+    EXPECT_EQ(cut.result, 999);
+    EXPECT_EQ(cut.text, ("Message:" + text).substr(0, 999));
+    Line next = Read(*p.local, 999);
+    EXPECT_EQ(next.text, "Who are login?");
+}
+
+TEST(ReceiveLine, LineOfExactlyMaxLengthIsWholeAndTheConnectionGoesOn) {
+    LoopbackPair p = MakeLoopbackPair();
+    std::string exact(999, 'q');
+    p.PeerSend(exact + "\r\nafter\r\n");
+    Line whole = Read(*p.local, 999);
+    EXPECT_EQ(whole.result, 999);
+    EXPECT_EQ(whole.text, exact);
+    EXPECT_EQ(Read(*p.local, 999).text, "after");
+}
+
+TEST(ReceiveLine, LineLongerThanTheBufferIsCutNotTheEndOfTheConnection) {
+    LoopbackPair p = MakeLoopbackPair();
+    std::string huge(5000, 'z');
+    huge[0] = 'A';
+    std::thread sender([&] { p.PeerSend(huge + "\r\nsmall\r\n"); });
+    // The client reads with a limit larger than the buffer.
+    Line cut = Read(*p.local, 9999);
+    sender.join();
+    ASSERT_GT(cut.result, 0);
+    EXPECT_LE(cut.result, CNetSocket::kLineBufferSize);
+    EXPECT_EQ(cut.text, huge.substr(0, static_cast<size_t>(cut.result)));
+    EXPECT_EQ(Read(*p.local, 9999).text, "small");
+}
+
+TEST(ReceiveLine, CutNeverDeliversTheCrOfTheLineEnd) {
+    LoopbackPair p = MakeLoopbackPair();
+    // 1023 characters and a CR fill the buffer; the LF follows later.
+    std::string text(1023, 'k');
+    p.PeerSend(text + "\r");
+    Line cut = Read(*p.local, 9999);
+    EXPECT_EQ(cut.text, text);
+    p.PeerSend("\nok\r\n");
+    EXPECT_EQ(Read(*p.local, 9999).text, "ok");
+}
+
+TEST(ReceiveLine, PeerClosingMidLineEndsTheConnectionAndKeepsTheBytes) {
+    LoopbackPair p = MakeLoopbackPair();
+    p.PeerSend("abc");
+    p.PeerClose();
+    EXPECT_EQ(Read(*p.local, 999).result, -1);
+    EXPECT_EQ(p.local->BufferedBytes(), 3);
+    EXPECT_EQ(Read(*p.local, 999).result, -1);
+}
+
+TEST(ReceiveLine, CloseWakesAThreadBlockedReceiving) {
+    LoopbackPair p = MakeLoopbackPair();
+    auto blocked = std::async(std::launch::async, [&] { return Read(*p.local, 999).result; });
+    platform::SleepMs(50);  // let it reach recv; the test passes either way
+    EXPECT_EQ(p.local->Close(), 0);
+    ASSERT_EQ(blocked.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(blocked.get(), -1);
+    // The peer sees the end of the connection too.
+    EXPECT_EQ(Read(*p.peer, 999).result, -1);
+}
+
+TEST(NetSocket, CloseTwiceReportsTheSecondAndSendAfterCloseFails) {
+    LoopbackPair p = MakeLoopbackPair();
+    EXPECT_EQ(p.local->Close(), 0);
+    EXPECT_EQ(p.local->Close(), platform::SOCKET_ERROR);
+    EXPECT_EQ(p.local->Send("x", 1), -1);
+    EXPECT_EQ(p.local->Handle(), platform::INVALID_SOCKET);
+}
+
+TEST(NetSocket, SendingToAClosedPeerFailsWithoutEndingTheProcess) {
+    LoopbackPair p = MakeLoopbackPair();
+    p.peer.reset();
+    std::string chunk(4096, 'x');
+    int last = 0;
+    for (int i = 0; i < 1000 && last >= 0; ++i) last = p.local->Send(chunk.data(), static_cast<int>(chunk.size()));
+    EXPECT_EQ(last, -1);  // and no SIGPIPE took the process down
+}
+
+TEST(NetSocket, CreateClosesTheOldSocketAndDropsAnUnfinishedLine) {
+    LoopbackPair p = MakeLoopbackPair();
+    p.PeerSend("half a li");
+    std::string buffer(100, '\0');
+    // Let the bytes arrive, then end the connection mid-line.
+    p.PeerClose();
+    EXPECT_EQ(p.local->ReceiveLine(buffer.data(), 99), -1);
+    EXPECT_EQ(p.local->BufferedBytes(), 9);
+
+    std::uint16_t port = 0;
+    auto listener = testsupport::ListenOnFreePort(&port);
+    p.local->Create(platform::kAfInet, platform::kSockStream, 0);
+    EXPECT_EQ(p.local->BufferedBytes(), 0);
+    ASSERT_EQ(p.local->Connect(testsupport::LoopbackAddress(port)), 0);
+    auto server = listener->Accept(nullptr);
+    ASSERT_TRUE(server);
+    const char line[] = "login:Taro\r\n";
+    server->Send(line, sizeof line - 1);
+    EXPECT_EQ(Read(*p.local, 9999).text, "login:Taro");
+}
+
+TEST(NetSocket, AcceptFailureGivesNull) {
+    CNetSocket notListening(platform::kAfInet, platform::kSockStream, 0);
+    EXPECT_EQ(notListening.Accept(nullptr), nullptr);
+    EXPECT_NE(notListening.Handle(), platform::INVALID_SOCKET);
+}
+
+TEST(NetSocket, ReceiveWholeCountGathersSegments) {
+    LoopbackPair p = MakeLoopbackPair();
+    std::thread sender([&] {
+        p.PeerSend("12");
+        platform::SleepMs(20);
+        p.PeerSend("345");
+    });
+    char buffer[5];
+    EXPECT_EQ(p.local->Receive(buffer, 5, 1), 5);
+    sender.join();
+    EXPECT_EQ(std::string(buffer, 5), "12345");
+    EXPECT_EQ(p.local->Receive(buffer, 0, 1), 0);
+}
+
+TEST(NetSocket, BindToAPortInUseFails) {
+    std::uint16_t port = 0;
+    auto listener = testsupport::ListenOnFreePort(&port);
+    CNetSocket second(platform::kAfInet, platform::kSockStream, 0);
+    EXPECT_EQ(second.Bind(testsupport::LoopbackAddress(port)), -1);
+    EXPECT_FALSE(platform::SocketErrorText(platform::SocketLastError()).empty());
+}
+
+TEST(NetSocket, ResolveHostTakesNamesAndDottedAddresses) {
+    std::uint32_t a = 0, b = 0;
+    EXPECT_TRUE(platform::ResolveHost("127.0.0.1", &a));
+    EXPECT_TRUE(platform::ResolveHost("localhost", &b));
+    EXPECT_EQ(a, b);
+    EXPECT_FALSE(platform::ResolveHost("no-such-host.invalid", &a));
+    EXPECT_FALSE(platform::ResolveHost("", &a));
+}
