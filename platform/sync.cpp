@@ -5,20 +5,26 @@
 namespace platform {
 
 bool Mutex::Wait(int milliseconds) {
-    bool obtained = true;
+    std::unique_lock<std::mutex> lock(state_);
+    auto free = [this] { return !locked_; };
     if (milliseconds < 0) {
-        mutex_.lock();
-    } else {
-        obtained = mutex_.try_lock_for(std::chrono::milliseconds(milliseconds));
+        released_.wait(lock, free);
+    } else if (!released_.wait_for(lock, std::chrono::milliseconds(milliseconds), free)) {
+        return false;
     }
-    if (obtained) owner_.store(std::this_thread::get_id());
-    return obtained;
+    locked_ = true;
+    owner_ = std::this_thread::get_id();
+    return true;
 }
 
 bool Mutex::Release() {
-    if (owner_.load() != std::this_thread::get_id()) return false;
-    owner_.store(std::thread::id());
-    mutex_.unlock();
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        if (!locked_ || owner_ != std::this_thread::get_id()) return false;
+        locked_ = false;
+        owner_ = std::thread::id();
+    }
+    released_.notify_one();
     return true;
 }
 

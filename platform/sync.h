@@ -3,7 +3,6 @@
 // release that reports failure.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -24,9 +23,13 @@ public:
     bool Release();
 
 private:
-    std::timed_mutex mutex_;
+    // Built on a plain mutex and a condition: the timed lock of the standard
+    // library is invisible to the thread sanitizer on this toolchain.
+    std::mutex state_;
+    std::condition_variable released_;
+    bool locked_ = false;
     // Who holds the mutex, so that a release by anyone else fails.
-    std::atomic<std::thread::id> owner_{};
+    std::thread::id owner_{};
 };
 
 class Semaphore {
