@@ -1,0 +1,47 @@
+// Orvane: the console server of the voice and text conference.
+#include <cstdio>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/message_box.h"
+#include "server/port.h"
+#include "server/server_core.h"
+
+namespace {
+
+void Print(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::SetProgramName("Orvane");
+    Print(std::string("Orvane ") + ORVANE_VERSION + "\n");
+    Print("Voice and text conference server for the local network\n");
+
+    std::string portString;
+    if (!PortStringFromArguments(argc, argv, &portString)) {
+        Print(std::string(kPortPrompt));
+        std::string line;
+        platform::ReadConsoleLine(&line);  // end of input leaves it empty: the default port
+        portString = PortStringFromLine(line);
+    }
+    std::uint16_t port = PortFromString(portString);
+
+    // Before any thread exists, so that every thread inherits the handling:
+    // from here on Ctrl-C and a termination request end the server in order.
+    platform::InstallStopSignals();
+
+    CServerCore core(CServerCore::kDefaultSessions);
+    if (!core.Start(port)) platform::Fatal(core.StartError());
+
+    Print("\n");
+    Print("The server core has started at port " + std::to_string(port) + ".\n");
+    Print("Please press <Enter> to terminate it.\n");
+
+    platform::WaitForStopRequest();
+    core.Shutdown();
+    return 0;
+}

@@ -1,0 +1,25 @@
+// master_thread: the one place where the server decides anything. It takes
+// the sessions' events one at a time, in arrival order, and answers each by
+// queueing records for one session or for every session. It assigns member
+// IDs and VoicePasses, relays text, answers member list requests, announces
+// logins and logouts, and runs the voice mixer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "server/session.h"
+
+struct MasterParameters {
+    CSession* const* sessions = nullptr;
+    int sessionCount = 0;
+    EventBuffer* events = nullptr;
+    // The thread ends soon after this is set. Null: it never ends.
+    const std::atomic<bool>* stopping = nullptr;
+};
+
+std::uint32_t master_thread(void* parameters);
+
+// The VoicePass a member with this ID receives: 0 to 255, always the same
+// for the same ID.
+int VoicePassFor(int id);

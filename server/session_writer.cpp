@@ -1,0 +1,55 @@
+#include <string>
+
+#include "server/message_text.h"
+#include "server/record_codes.h"
+#include "server/session.h"
+
+namespace {
+
+// Records found waiting together leave in one send, up to about this many
+// bytes; the bytes on the wire are the same as one send per record.
+constexpr std::size_t kBatchBytes = 32 * 1024;
+
+bool EndsConnection(int code) { return code == MSG_LOGOUT_SUCCEEDED || code == MSG_DISCONNECTED; }
+
+// A partial send goes on with the rest; a failed one gives up, since the
+// reader notices the connection's end and the session is closed through it.
+void SendAll(CNetSocket* connection, const std::string& text) {
+    std::size_t sent = 0;
+    while (sent < text.size()) {
+        int r = connection->Send(text.data() + sent, static_cast<int>(text.size() - sent));
+        if (r <= 0) return;
+        sent += static_cast<std::size_t>(r);
+    }
+}
+
+}  // namespace
+
+std::uint32_t session_writer_thread(void* argument) {
+    auto* p = static_cast<SessionWriterParameters*>(argument);
+    OutgoingMessage message;
+    std::string text;
+    text.reserve(kBatchBytes + 4096);
+    bool ending = false;
+    while (!ending) {
+        p->outgoing->Receive(message, 1);
+        text.clear();
+        for (;;) {
+            if (message.code == MSG_WRITER_STOP) return 0;
+            if (AppendMessageText(text, message) && message.code == MSG_LOGIN_SUCCEEDED) {
+                // master_thread has stored both already; kept so that a login
+                // reply from anywhere leaves the session holding what it says.
+                p->session->SetID(message.Count() > 0 ? message.EntryId(0) : 0);
+                p->session->SetVoicePass(message.voicePass);
+            }
+            if (EndsConnection(message.code)) {
+                ending = true;
+                break;
+            }
+            if (text.size() >= kBatchBytes || !p->outgoing->Receive(message, 0)) break;
+        }
+        SendAll(p->connection, text);
+    }
+    p->session->Close();
+    return 0;
+}
