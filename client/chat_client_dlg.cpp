@@ -1,0 +1,314 @@
+// The dialog itself: its controls from the template, field exchange, which
+// buttons are enabled, Enter routing, the message box, the context menu with
+// the about box, and the timer.
+#include "client/chat_client_dlg.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
+
+#include <limits>
+
+#include "client/about_box.h"
+#include "client/byte_limit_validator.h"
+#include "client/dialog_layout.h"
+#include "client/field_checks.h"
+#include "client/icons.h"
+#include "client/strings.h"
+
+using namespace tessik;
+
+namespace {
+
+QString ToQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToBytes(const QString& text) { return text.toStdString(); }
+
+// Line ends as the log control keeps them.
+QString ToLogText(std::string_view text) {
+    QString result = ToQString(text);
+    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return result;
+}
+
+void FocusAndSelect(QLineEdit* edit) {
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->selectAll();
+}
+
+}  // namespace
+
+CChatClientDlg::CChatClientDlg(QWidget* parent) : QDialog(parent) {
+    icon_ = LoadIcon(IDI_PROGRAM);
+    BuildControls();
+    InitDialog();
+}
+
+CChatClientDlg::~CChatClientDlg() {
+    timer_->stop();
+    // Close the connection, then let the receive thread end before the
+    // buffer and the connection it uses go away.
+    threadArgs_.stop.store(true);
+    connection_.Close();
+    receiveThread_.Join();
+}
+
+void CChatClientDlg::BuildControls() {
+    setObjectName(QString::number(IDD_CHATCLIENT_DIALOG));
+    setWindowTitle(ToQString(kMainDialog.caption));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFont(DialogFont());
+    DialogUnits units(font());
+    setFixedSize(units.ToPixels(kMainDialog));
+
+    for (const ControlTemplate& control : kMainDialogControls) {
+        const QString caption = ToQString(control.caption);
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+            case ControlKind::kLabel: {
+                auto* label = new QLabel(caption, this);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                label->setObjectName(caption);
+                widget = label;
+                break;
+            }
+            case ControlKind::kLineEdit: {
+                auto* edit = new QLineEdit(this);
+                edit->setMaxLength(std::numeric_limits<int>::max());
+                widget = edit;
+                break;
+            }
+            case ControlKind::kMultiLineEdit: {
+                auto* edit = new QPlainTextEdit(this);
+                edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+                edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                edit->setTabChangesFocus(true);
+                // The program only appends; an undo history would keep a
+                // second copy of the whole session's log.
+                edit->setUndoRedoEnabled(false);
+                widget = edit;
+                break;
+            }
+            case ControlKind::kPushButton: {
+                auto* button = new QPushButton(caption, this);
+                // Enter is routed by the dialog; no button is pressed by it.
+                button->setAutoDefault(false);
+                button->setDefault(false);
+                widget = button;
+                break;
+            }
+            case ControlKind::kListView: {
+                auto* list = new QListWidget(this);
+                list->setViewMode(QListView::ListMode);
+                list->setSelectionMode(QAbstractItemView::SingleSelection);
+                list->setAccessibleName(caption);
+                widget = list;
+                break;
+            }
+            case ControlKind::kIcon:
+                break;
+        }
+        if (!widget) continue;
+        if (control.id != IDC_NONE) widget->setObjectName(QString::number(control.id));
+        widget->setGeometry(units.ToPixels(control));
+        widget->installEventFilter(this);
+    }
+    installEventFilter(this);
+
+    hostEdit_ = findChild<QLineEdit*>(QString::number(IDC_HOST));
+    nameEdit_ = findChild<QLineEdit*>(QString::number(IDC_NAME));
+    portEdit_ = findChild<QLineEdit*>(QString::number(IDC_PORT));
+    postEdit_ = findChild<QLineEdit*>(QString::number(IDC_POST_TEXT));
+    messageLog_ = findChild<QPlainTextEdit*>(QString::number(IDC_LOG));
+    loginButton_ = findChild<QPushButton*>(QString::number(IDC_LOGIN));
+    logoutButton_ = findChild<QPushButton*>(QString::number(IDC_LOGOUT));
+    speakButton_ = findChild<QPushButton*>(QString::number(IDC_SPEAK));
+    postButton_ = findChild<QPushButton*>(QString::number(IDC_POST));
+    memberView_ = findChild<QListWidget*>(QString::number(IDC_MEMBERS));
+
+    connect(loginButton_, &QPushButton::clicked, this, &CChatClientDlg::Login);
+    connect(logoutButton_, &QPushButton::clicked, this, &CChatClientDlg::RequestLogout);
+    connect(postButton_, &QPushButton::clicked, this, &CChatClientDlg::PostText);
+    connect(speakButton_, &QPushButton::clicked, this, &CChatClientDlg::OnSpeakButton);
+}
+
+void CChatClientDlg::InitDialog() {
+    // The about box entry goes where a Linux user looks for it: the
+    // dialog's context menu.
+    contextMenu_ = new QMenu(this);
+    std::string_view aboutText = LoadString(IDS_ABOUTBOX);
+    if (!aboutText.empty()) {
+        contextMenu_->addSeparator();
+        contextMenu_->addAction(ToQString(aboutText), this, &CChatClientDlg::ShowAboutBox);
+    }
+    setWindowIcon(icon_);
+
+    host_ = "localhost";
+    name_ = "(No name)";
+    port_ = kPortMin;
+    nameEdit_->setValidator(new ByteLimitValidator(kNameLimit, nameEdit_));
+    ShowFields();
+    UpdateButtons();
+
+    memberView_->setIconSize(QSize(12, 12));
+    memberIcon_ = LoadIcon(IDI_MEMBER);
+    speakerIcon_ = LoadIcon(IDI_SPEAKER);
+
+    timer_ = new QTimer(this);
+    timer_->setTimerType(Qt::PreciseTimer);
+    connect(timer_, &QTimer::timeout, this, &CChatClientDlg::TimerTick);
+    timer_->start(kTimerPeriodMs);
+
+    hostEdit_->setFocus(Qt::OtherFocusReason);
+}
+
+QWidget* CChatClientDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+
+// ---- Field exchange ----
+
+void CChatClientDlg::ShowFields() {
+    hostEdit_->setText(ToQString(host_));
+    nameEdit_->setText(ToQString(name_));
+    portEdit_->setText(QString::number(port_));
+    postEdit_->setText(ToQString(postText_));
+}
+
+bool CChatClientDlg::ReadFields() {
+    host_ = FirstLine(ToBytes(hostEdit_->text()));
+
+    std::string name = FirstLine(ToBytes(nameEdit_->text()));
+    FieldCheck check = CheckTextField(name, kNameLimit);
+    if (check != FieldCheck::kOk) {
+        ShowMessage(FieldCheckMessage(check, kNameLimit));
+        FocusAndSelect(nameEdit_);
+        return false;
+    }
+    name_ = name;
+
+    int port = 0;
+    check = CheckIntegerField(ToBytes(portEdit_->text()), kPortMin, kPortMax, &port);
+    if (check != FieldCheck::kOk) {
+        ShowMessage(FieldCheckMessage(check, kPortMin, kPortMax));
+        FocusAndSelect(portEdit_);
+        return false;
+    }
+    port_ = port;
+
+    postText_ = FirstLine(ToBytes(postEdit_->text()));
+    return true;
+}
+
+void CChatClientDlg::LoginAs(const std::string& host, int port, const std::string& name) {
+    hostEdit_->setText(ToQString(host));
+    nameEdit_->setText(ToQString(name));
+    portEdit_->setText(QString::number(port));
+    Login();
+}
+
+// ---- Enabling ----
+
+void CChatClientDlg::UpdateButtons() {
+    loginButton_->setEnabled(!loggedIn_);
+    logoutButton_->setEnabled(loggedIn_);
+    speakButton_->setEnabled(loggedIn_);
+    postButton_->setEnabled(loggedIn_);
+}
+
+// ---- Enter routing ----
+
+bool CChatClientDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            RouteEnter();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CChatClientDlg::RouteEnter() {
+    QWidget* focus = focusWidget();
+    if (focus == loginButton_) {
+        Login();
+    } else if (focus == logoutButton_) {
+        RequestLogout();
+    } else if (focus == postButton_) {
+        PostText();
+    } else if (loginButton_->isEnabled()) {
+        Login();
+    } else {
+        PostText();
+    }
+}
+
+// ---- Message box ----
+
+void CChatClientDlg::SetMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
+
+void CChatClientDlg::ShowMessage(std::string_view text) {
+    if (messageHook_) {
+        messageHook_(std::string(text));
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, ToQString(kProgramName), ToLogText(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+// ---- Context menu and about box ----
+
+void CChatClientDlg::contextMenuEvent(QContextMenuEvent* event) {
+    contextMenu_->exec(event->globalPos());
+    event->accept();
+}
+
+void CChatClientDlg::ShowAboutBox() {
+    CAboutBox about(this);
+    about.exec();
+}
+
+// ---- Close ----
+
+void CChatClientDlg::closeEvent(QCloseEvent* event) {
+    incomingMessage_.Reset();
+    memberList_.Clear();
+    QDialog::closeEvent(event);
+}
+
+// ---- Views ----
+
+void CChatClientDlg::RebuildMemberView() {
+    memberView_->clear();
+    for (const std::string& name : memberList_.Names()) {
+        memberView_->addItem(new QListWidgetItem(memberIcon_, ToQString(name)));
+    }
+}
+
+void CChatClientDlg::AppendToLog(const std::string& text) {
+    // Insert at the end only: the cost of a line does not grow with the log,
+    // and whatever the user typed into the log stays where it is.
+    QTextCursor end(messageLog_->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(ToLogText(text));
+    QScrollBar* bar = messageLog_->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void CChatClientDlg::SendText(std::string_view bytes) {
+    connection_.Send(bytes.data(), static_cast<int>(bytes.size()));
+}
