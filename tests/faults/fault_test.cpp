@@ -32,13 +32,13 @@ constexpr bool kSanitized = false;
 #endif
 
 // Under the sanitizers everything runs several times slower: bounds grow and
-// counts shrink there. ORVANE_FAULT_CYCLES sets the cycle count explicitly.
+// floods shrink there. ORVANE_FAULT_CYCLES sets the visit count explicitly.
 constexpr int kSlowFactor = kSanitized ? 5 : 1;
 constexpr int kShutdownBoundMs = 2000 * kSlowFactor;
 
 int CycleCount() {
     if (const char* v = std::getenv("ORVANE_FAULT_CYCLES")) return std::max(1, std::atoi(v));
-    return kSanitized ? 2000 : 10000;
+    return 10000;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -53,15 +53,17 @@ std::unique_ptr<RawClient> Connected(std::uint16_t port) {
     return c;
 }
 
-// A member that has read everything up to its own member list.
+// A member that has read everything up to its own member list. Messages
+// about others may arrive before its login reply; they are skipped.
 std::unique_ptr<RawClient> Member(std::uint16_t port, const std::string& name, int* id = nullptr) {
     auto c = Connected(port);
-    if (!c) return nullptr;
-    int got = c->Login(name);
-    if (got <= 0 || !c->Send(protocol::BuildWhoAreLogin())) return nullptr;
+    if (!c || !c->Send(protocol::BuildLogin(name) + protocol::BuildWhoAreLogin())) return nullptr;
+    const std::string reply = "login succeeded\r\nID:";
+    int got = 0;
     std::string m;
     while (c->ReadMessage(&m)) {
-        if (m.rfind("Member Size:", 0) == 0) {
+        if (m.rfind(reply, 0) == 0) got = std::atoi(m.c_str() + reply.size());
+        if (got > 0 && m.rfind("Member Size:", 0) == 0) {
             if (id) *id = got;
             return c;
         }
