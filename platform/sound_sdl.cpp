@@ -1,0 +1,386 @@
+// The wave-in/wave-out interface over SDL2's audio devices in callback mode.
+//
+// Each open device keeps its queued headers in an intrusive list under a
+// small mutex that only this file takes: the SDL callback holds it while it
+// copies bytes into or out of the head of the queue, the API calls hold it
+// for a few pointer updates. The callback never allocates and never waits
+// for anything but that mutex.
+//
+// Lock order: SDL's own device lock (held by SDL around the callback) comes
+// before a device's mutex, so SDL calls that take SDL's lock (pause, close)
+// are made here without holding a device's mutex.
+#define SDL_MAIN_HANDLED
+#include <SDL.h>
+
+#include "platform/sound.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+struct Device {
+    bool input = false;
+    std::uint32_t id = 0;
+    SDL_AudioDeviceID sdl = 0;
+    WaveInProc inProc = nullptr;
+    WaveOutProc outProc = nullptr;
+    std::uintptr_t instance = 0;
+    std::uint8_t silence = 0;
+
+    std::mutex mutex;
+    // Guarded by mutex.
+    WAVEHDR* head = nullptr;
+    WAVEHDR* tail = nullptr;
+    bool running = false;  // input: recording; output: not paused
+    bool closed = false;
+    std::uint64_t position = 0;
+};
+
+// Serialises SDL's global calls (subsystem start and end, device open and
+// close), which SDL does not make safe between threads.
+std::mutex sdlMutex;
+// Guards the table of open devices and the handle counter.
+std::mutex registryMutex;
+std::map<std::uint32_t, std::shared_ptr<Device>> devices;
+std::uint32_t nextId = 1;
+
+std::shared_ptr<Device> Find(std::uint32_t id, bool input) {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    auto it = devices.find(id);
+    if (it == devices.end() || it->second->input != input) return nullptr;
+    return it->second;
+}
+
+// Callers hold the device's mutex.
+void Notify(Device& d, std::uint32_t message, std::uintptr_t param1) {
+    if (d.input) {
+        if (d.inProc) d.inProc(static_cast<HWAVEIN>(d.id), message, d.instance, param1, 0);
+    } else if (d.outProc) {
+        d.outProc(static_cast<HWAVEOUT>(d.id), message, d.instance, param1, 0);
+    }
+}
+
+void MarkQueued(WAVEHDR* h) {
+    std::uint32_t f = h->dwFlags.load();
+    while (!h->dwFlags.compare_exchange_weak(f, (f & ~WHDR_DONE) | WHDR_INQUEUE)) {
+    }
+}
+
+void MarkDone(WAVEHDR* h) {
+    std::uint32_t f = h->dwFlags.load();
+    while (!h->dwFlags.compare_exchange_weak(f, (f & ~WHDR_INQUEUE) | WHDR_DONE)) {
+    }
+}
+
+bool IsQueued(const Device& d, const WAVEHDR* h) {
+    for (const WAVEHDR* q = d.head; q; q = q->lpNext) {
+        if (q == h) return true;
+    }
+    return false;
+}
+
+void Append(Device& d, WAVEHDR* h) {
+    h->lpNext = nullptr;
+    if (d.tail) {
+        d.tail->lpNext = h;
+    } else {
+        d.head = h;
+    }
+    d.tail = h;
+}
+
+WAVEHDR* PopHead(Device& d) {
+    WAVEHDR* h = d.head;
+    d.head = h->lpNext;
+    if (!d.head) d.tail = nullptr;
+    h->lpNext = nullptr;
+    return h;
+}
+
+// Hands back every queued header, done, in queue order.
+void HandBackAll(Device& d) {
+    while (d.head) {
+        WAVEHDR* h = PopHead(d);
+        MarkDone(h);
+        Notify(d, d.input ? WIM_DATA : WOM_DONE, reinterpret_cast<std::uintptr_t>(h));
+    }
+}
+
+void SDLCALL InputCallback(void* userdata, Uint8* stream, int len) {
+    Device& d = *static_cast<Device*>(userdata);
+    std::lock_guard<std::mutex> lock(d.mutex);
+    if (!d.running || d.closed || len <= 0) return;
+    d.position += static_cast<std::uint64_t>(len);
+    std::uint32_t offset = 0;
+    const std::uint32_t total = static_cast<std::uint32_t>(len);
+    while (offset < total && d.head) {
+        WAVEHDR* h = d.head;
+        std::uint32_t filled = static_cast<std::uint32_t>(h->reserved);
+        std::uint32_t n = std::min(total - offset, h->dwBufferLength - filled);
+        std::memcpy(h->lpData + filled, stream + offset, n);
+        offset += n;
+        filled += n;
+        h->reserved = filled;
+        if (filled < h->dwBufferLength) {
+            h->dwBytesRecorded.store(filled);
+            break;
+        }
+        PopHead(d);
+        MarkDone(h);
+        // The owner may take the buffer as soon as it sees this.
+        h->dwBytesRecorded.store(filled);
+        Notify(d, WIM_DATA, reinterpret_cast<std::uintptr_t>(h));
+    }
+    // Whatever is left had no buffer to go to: it is lost.
+}
+
+void SDLCALL OutputCallback(void* userdata, Uint8* stream, int len) {
+    Device& d = *static_cast<Device*>(userdata);
+    std::lock_guard<std::mutex> lock(d.mutex);
+    if (len <= 0) return;
+    const std::uint32_t total = static_cast<std::uint32_t>(len);
+    std::uint32_t offset = 0;
+    if (d.running && !d.closed) {
+        while (d.head) {
+            WAVEHDR* h = d.head;
+            std::uint32_t played = static_cast<std::uint32_t>(h->reserved);
+            std::uint32_t n = std::min(total - offset, h->dwBufferLength - played);
+            if (n > 0) std::memcpy(stream + offset, h->lpData + played, n);
+            offset += n;
+            played += n;
+            h->reserved = played;
+            d.position += n;
+            if (played < h->dwBufferLength) break;  // the stream is full
+            PopHead(d);
+            MarkDone(h);
+            Notify(d, WOM_DONE, reinterpret_cast<std::uintptr_t>(h));
+        }
+    }
+    if (offset < total) std::memset(stream + offset, d.silence, total - offset);
+}
+
+bool ToSdlFormat(const WAVEFORMATEX& f, SDL_AudioFormat* format) {
+    if (f.wFormatTag != WAVE_FORMAT_PCM) return false;
+    if (f.nChannels < 1 || f.nChannels > 2) return false;
+    if (f.nSamplesPerSec < 1000 || f.nSamplesPerSec > 192000) return false;
+    if (f.wBitsPerSample == 8) {
+        *format = AUDIO_U8;
+    } else if (f.wBitsPerSample == 16) {
+        *format = AUDIO_S16LSB;
+    } else {
+        return false;
+    }
+    const std::uint32_t align = f.nChannels * f.wBitsPerSample / 8u;
+    return f.nBlockAlign == align && f.nAvgBytesPerSec == align * f.nSamplesPerSec;
+}
+
+// About 16 ms per SDL buffer (128 sample frames at 8000 Hz): short enough
+// for speech, long enough not to starve on a busy machine.
+Uint16 BufferFrames(std::uint32_t rate) {
+    std::uint32_t wanted = rate * 16 / 1000;
+    Uint16 frames = 64;
+    while (frames < wanted && frames < 8192) frames = static_cast<Uint16>(frames * 2);
+    return frames;
+}
+
+MMRESULT Open(bool input, std::uint32_t* handle, std::uint32_t deviceId, const WAVEFORMATEX& format,
+              WaveInProc inProc, WaveOutProc outProc, std::uintptr_t instance) {
+    if (!handle) return MMSYSERR_INVALPARAM;
+    if (deviceId != WAVE_MAPPER) return MMSYSERR_BADDEVICEID;
+    SDL_AudioFormat sdlFormat = 0;
+    if (!ToSdlFormat(format, &sdlFormat)) return WAVERR_BADFORMAT;
+
+    std::lock_guard<std::mutex> sdlLock(sdlMutex);
+    // SDL would otherwise take over SIGINT and SIGTERM.
+    SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
+    SDL_SetMainReady();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return MMSYSERR_NODRIVER;
+
+    auto d = std::make_shared<Device>();
+    d->input = input;
+    d->inProc = inProc;
+    d->outProc = outProc;
+    d->instance = instance;
+
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(format.nSamplesPerSec);
+    want.format = sdlFormat;
+    want.channels = static_cast<Uint8>(format.nChannels);
+    want.samples = BufferFrames(format.nSamplesPerSec);
+    want.callback = input ? InputCallback : OutputCallback;
+    want.userdata = d.get();
+    SDL_AudioSpec have{};
+    // No changes allowed: SDL converts to and from what the hardware takes.
+    d->sdl = SDL_OpenAudioDevice(nullptr, input ? 1 : 0, &want, &have, 0);
+    if (d->sdl == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return MMSYSERR_BADDEVICEID;
+    }
+    d->silence = have.silence;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        d->id = nextId++;
+        devices[d->id] = d;
+    }
+    *handle = d->id;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        Notify(*d, input ? WIM_OPEN : WOM_OPEN, 0);
+        d->running = !input;  // output plays at once, input waits for start
+    }
+    if (!input) SDL_PauseAudioDevice(d->sdl, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT Close(bool input, std::uint32_t id) {
+    std::shared_ptr<Device> d = Find(id, input);
+    if (!d) return MMSYSERR_INVALHANDLE;
+    std::lock_guard<std::mutex> sdlLock(sdlMutex);
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        if (d->closed) return MMSYSERR_INVALHANDLE;
+        if (d->head) return WAVERR_STILLPLAYING;
+        d->closed = true;
+        d->running = false;
+    }
+    // Ends and joins SDL's thread for the device: no callback runs after this.
+    SDL_CloseAudioDevice(d->sdl);
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        devices.erase(id);
+    }
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        Notify(*d, input ? WIM_CLOSE : WOM_CLOSE, 0);
+    }
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT Prepare(bool input, std::uint32_t id, WAVEHDR* header) {
+    if (!Find(id, input)) return MMSYSERR_INVALHANDLE;
+    if (!header) return MMSYSERR_INVALPARAM;
+    if (!header->lpData && header->dwBufferLength > 0) return MMSYSERR_INVALPARAM;
+    header->dwFlags.fetch_or(WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT Unprepare(bool input, std::uint32_t id, WAVEHDR* header) {
+    std::shared_ptr<Device> d = Find(id, input);
+    if (!d) return MMSYSERR_INVALHANDLE;
+    if (!header) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (IsQueued(*d, header)) return WAVERR_STILLPLAYING;
+    header->dwFlags.fetch_and(~WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT Queue(bool input, std::uint32_t id, WAVEHDR* header) {
+    std::shared_ptr<Device> d = Find(id, input);
+    if (!d) return MMSYSERR_INVALHANDLE;
+    if (!header) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (d->closed) return MMSYSERR_INVALHANDLE;
+    // Looked up in the queue rather than trusted from the flags, which the
+    // owner may have cleared: a header queued twice would corrupt the list.
+    if (IsQueued(*d, header)) return WAVERR_STILLPLAYING;
+    if (!(header->dwFlags.load() & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (!header->lpData && header->dwBufferLength > 0) return MMSYSERR_INVALPARAM;
+    if (input && header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
+    header->reserved = 0;
+    if (input) header->dwBytesRecorded.store(0);
+    MarkQueued(header);
+    Append(*d, header);
+    return MMSYSERR_NOERROR;
+}
+
+// Sets the running state; SDL's pause is applied outside the device's
+// mutex (see the lock order above).
+MMRESULT SetRunning(bool input, std::uint32_t id, bool run, bool handBack, bool handBackPartial) {
+    std::shared_ptr<Device> d = Find(id, input);
+    if (!d) return MMSYSERR_INVALHANDLE;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        if (d->closed) return MMSYSERR_INVALHANDLE;
+        if (run && input && !d->running) d->position = 0;
+        d->running = run;
+        if (handBack) {
+            HandBackAll(*d);
+            if (!input) d->position = 0;
+        } else if (handBackPartial && d->head && d->head->reserved > 0) {
+            WAVEHDR* h = PopHead(*d);
+            MarkDone(h);
+            Notify(*d, WIM_DATA, reinterpret_cast<std::uintptr_t>(h));
+        }
+    }
+    SDL_PauseAudioDevice(d->sdl, run ? 0 : 1);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT Position(bool input, std::uint32_t id, std::uint64_t* bytes) {
+    std::shared_ptr<Device> d = Find(id, input);
+    if (!d) return MMSYSERR_INVALHANDLE;
+    if (!bytes) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (d->closed) return MMSYSERR_INVALHANDLE;
+    *bytes = d->position;
+    return MMSYSERR_NOERROR;
+}
+
+std::uint32_t Id(HWAVEIN h) { return static_cast<std::uint32_t>(h); }
+std::uint32_t Id(HWAVEOUT h) { return static_cast<std::uint32_t>(h); }
+
+}  // namespace
+
+MMRESULT WaveInOpen(HWAVEIN* device, std::uint32_t deviceId, const WAVEFORMATEX& format,
+                    WaveInProc callback, std::uintptr_t instance) {
+    if (!device) return MMSYSERR_INVALPARAM;
+    std::uint32_t id = 0;
+    MMRESULT r = Open(true, &id, deviceId, format, callback, nullptr, instance);
+    if (r == MMSYSERR_NOERROR) *device = static_cast<HWAVEIN>(id);
+    return r;
+}
+
+MMRESULT WaveInPrepareHeader(HWAVEIN device, WAVEHDR* header) { return Prepare(true, Id(device), header); }
+MMRESULT WaveInUnprepareHeader(HWAVEIN device, WAVEHDR* header) {
+    return Unprepare(true, Id(device), header);
+}
+MMRESULT WaveInAddBuffer(HWAVEIN device, WAVEHDR* header) { return Queue(true, Id(device), header); }
+MMRESULT WaveInStart(HWAVEIN device) { return SetRunning(true, Id(device), true, false, false); }
+MMRESULT WaveInStop(HWAVEIN device) { return SetRunning(true, Id(device), false, false, true); }
+MMRESULT WaveInReset(HWAVEIN device) { return SetRunning(true, Id(device), false, true, false); }
+MMRESULT WaveInClose(HWAVEIN device) { return Close(true, Id(device)); }
+MMRESULT WaveInGetPosition(HWAVEIN device, std::uint64_t* bytes) {
+    return Position(true, Id(device), bytes);
+}
+
+MMRESULT WaveOutOpen(HWAVEOUT* device, std::uint32_t deviceId, const WAVEFORMATEX& format,
+                     WaveOutProc callback, std::uintptr_t instance) {
+    if (!device) return MMSYSERR_INVALPARAM;
+    std::uint32_t id = 0;
+    MMRESULT r = Open(false, &id, deviceId, format, nullptr, callback, instance);
+    if (r == MMSYSERR_NOERROR) *device = static_cast<HWAVEOUT>(id);
+    return r;
+}
+
+MMRESULT WaveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header) {
+    return Prepare(false, Id(device), header);
+}
+MMRESULT WaveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header) {
+    return Unprepare(false, Id(device), header);
+}
+MMRESULT WaveOutWrite(HWAVEOUT device, WAVEHDR* header) { return Queue(false, Id(device), header); }
+MMRESULT WaveOutPause(HWAVEOUT device) { return SetRunning(false, Id(device), false, false, false); }
+MMRESULT WaveOutRestart(HWAVEOUT device) { return SetRunning(false, Id(device), true, false, false); }
+MMRESULT WaveOutReset(HWAVEOUT device) { return SetRunning(false, Id(device), true, true, false); }
+MMRESULT WaveOutClose(HWAVEOUT device) { return Close(false, Id(device)); }
+MMRESULT WaveOutGetPosition(HWAVEOUT device, std::uint64_t* bytes) {
+    return Position(false, Id(device), bytes);
+}
+
+}  // namespace platform
