@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "client/wave_device.h"
+#include "platform/process.h"
 #include "platform/sound.h"
 #include "sound_fixture.h"
 
@@ -390,4 +391,18 @@ TEST_F(WaveDeviceTest, DummyDriverRecordsSilenceAndFinishesEveryFrame) {
     }));
     EXPECT_EQ(device.CloseCapture(), 1);
     EXPECT_EQ(device.ClosePlayback(), 1);
+}
+
+// --- Signals ----------------------------------------------------------------
+
+TEST(SoundSignals, OpenDevicesLeaveTermToTheProgram) {
+    // A small program that opens both devices and then waits to be ended.
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.Start(VOICE_HOLD_DEVICES_OPEN, {}, {"SDL_AUDIODRIVER=dummy"}));
+    std::string out;
+    ASSERT_TRUE(child.WaitForOutput("devices open", 20000, &out)) << out;
+    child.Terminate();
+    int code = -1;
+    ASSERT_TRUE(child.Wait(20000, &code)) << "the sound library swallowed SIGTERM";
+    EXPECT_EQ(code, 128 + 15);
 }
