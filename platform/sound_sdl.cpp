@@ -221,7 +221,6 @@ MMRESULT Open(bool input, std::uint32_t* handle, std::uint32_t deviceId, const W
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return MMSYSERR_BADDEVICEID;
     }
-    d->silence = have.silence;
     {
         std::lock_guard<std::mutex> lock(registryMutex);
         d->id = nextId++;
@@ -230,6 +229,7 @@ MMRESULT Open(bool input, std::uint32_t* handle, std::uint32_t deviceId, const W
     *handle = d->id;
     {
         std::lock_guard<std::mutex> lock(d->mutex);
+        d->silence = have.silence;
         Notify(*d, input ? WIM_OPEN : WOM_OPEN, 0);
         d->running = !input;  // output plays at once, input waits for start
     }
