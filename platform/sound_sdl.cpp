@@ -299,9 +299,13 @@ MMRESULT Queue(bool input, std::uint32_t id, WAVEHDR* header) {
     return MMSYSERR_NOERROR;
 }
 
+// What a change of the running state hands back: nothing, a partly filled
+// input buffer (stop), or every queued header (reset).
+enum class HandBack { kNothing, kPartial, kAll };
+
 // Sets the running state; SDL's pause is applied outside the device's
 // mutex (see the lock order above).
-MMRESULT SetRunning(bool input, std::uint32_t id, bool run, bool handBack, bool handBackPartial) {
+MMRESULT SetRunning(bool input, std::uint32_t id, bool run, HandBack handBack) {
     std::shared_ptr<Device> d = Find(id, input);
     if (!d) return MMSYSERR_INVALHANDLE;
     {
@@ -309,10 +313,10 @@ MMRESULT SetRunning(bool input, std::uint32_t id, bool run, bool handBack, bool 
         if (d->closed) return MMSYSERR_INVALHANDLE;
         if (run && input && !d->running) d->position = 0;
         d->running = run;
-        if (handBack) {
+        if (handBack == HandBack::kAll) {
             HandBackAll(*d);
             if (!input) d->position = 0;
-        } else if (handBackPartial && d->head && d->head->reserved > 0) {
+        } else if (handBack == HandBack::kPartial && d->head && d->head->reserved > 0) {
             WAVEHDR* h = PopHead(*d);
             MarkDone(h);
             Notify(*d, WIM_DATA, reinterpret_cast<std::uintptr_t>(h));
@@ -351,9 +355,9 @@ MMRESULT WaveInUnprepareHeader(HWAVEIN device, WAVEHDR* header) {
     return Unprepare(true, Id(device), header);
 }
 MMRESULT WaveInAddBuffer(HWAVEIN device, WAVEHDR* header) { return Queue(true, Id(device), header); }
-MMRESULT WaveInStart(HWAVEIN device) { return SetRunning(true, Id(device), true, false, false); }
-MMRESULT WaveInStop(HWAVEIN device) { return SetRunning(true, Id(device), false, false, true); }
-MMRESULT WaveInReset(HWAVEIN device) { return SetRunning(true, Id(device), false, true, false); }
+MMRESULT WaveInStart(HWAVEIN device) { return SetRunning(true, Id(device), true, HandBack::kNothing); }
+MMRESULT WaveInStop(HWAVEIN device) { return SetRunning(true, Id(device), false, HandBack::kPartial); }
+MMRESULT WaveInReset(HWAVEIN device) { return SetRunning(true, Id(device), false, HandBack::kAll); }
 MMRESULT WaveInClose(HWAVEIN device) { return Close(true, Id(device)); }
 MMRESULT WaveInGetPosition(HWAVEIN device, std::uint64_t* bytes) {
     return Position(true, Id(device), bytes);
@@ -375,9 +379,9 @@ MMRESULT WaveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header) {
     return Unprepare(false, Id(device), header);
 }
 MMRESULT WaveOutWrite(HWAVEOUT device, WAVEHDR* header) { return Queue(false, Id(device), header); }
-MMRESULT WaveOutPause(HWAVEOUT device) { return SetRunning(false, Id(device), false, false, false); }
-MMRESULT WaveOutRestart(HWAVEOUT device) { return SetRunning(false, Id(device), true, false, false); }
-MMRESULT WaveOutReset(HWAVEOUT device) { return SetRunning(false, Id(device), true, true, false); }
+MMRESULT WaveOutPause(HWAVEOUT device) { return SetRunning(false, Id(device), false, HandBack::kNothing); }
+MMRESULT WaveOutRestart(HWAVEOUT device) { return SetRunning(false, Id(device), true, HandBack::kNothing); }
+MMRESULT WaveOutReset(HWAVEOUT device) { return SetRunning(false, Id(device), true, HandBack::kAll); }
 MMRESULT WaveOutClose(HWAVEOUT device) { return Close(false, Id(device)); }
 MMRESULT WaveOutGetPosition(HWAVEOUT device, std::uint64_t* bytes) {
     return Position(false, Id(device), bytes);
