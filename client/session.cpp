@@ -71,7 +71,10 @@ void CChatClientDlg::Login() {
         return;
     }
 
+    // Nothing of the last session carries over: neither its unread lines nor
+    // a message it left half assembled.
     receiveBuffer_.Reset();
+    ResetMessage();
     threadArgs_.socket = &connection_;
     threadArgs_.buffer = &receiveBuffer_;
     threadArgs_.stop.store(false);
@@ -133,18 +136,22 @@ void CChatClientDlg::TimerTick() {
     if (!tickGate_) return;
     tickGate_ = false;
     if (loggedIn_) {
-        if (receiveThread_.ExitCode() == platform::kStillActive) {
-            std::string line;
-            while (receiveBuffer_.Receive(line, 0)) {
-                if (!line.empty()) {
-                    ParseLine(line);
-                } else {
-                    ApplyMessage();
-                    ResetMessage();
-                }
+        // Whatever the thread posted before it ended is handled first, so a
+        // late tick loses neither the last lines nor the server's own
+        // announcement of the end.
+        bool threadEnded = receiveThread_.ExitCode() != platform::kStillActive;
+        std::string line;
+        while (receiveBuffer_.Receive(line, 0)) {
+            if (!line.empty()) {
+                ParseLine(line);
+            } else {
+                ApplyMessage();
+                ResetMessage();
             }
+        }
+        if (!threadEnded) {
             SendCapturedVoice();
-        } else {
+        } else if (loggedIn_) {
             ShowMessage(tessik::kConnectionLost);
             CloseSession();
         }

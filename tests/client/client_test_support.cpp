@@ -1,0 +1,95 @@
+#include "client_test_support.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <stdexcept>
+
+#include "client/dialog_layout.h"
+#include "platform/net.h"
+#include "support/loopback.h"
+
+namespace clienttest {
+
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond()) {
+        if (timer.elapsed() > timeoutMs) return cond();
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+void Pump(int milliseconds) { QTest::qWait(milliseconds); }
+
+FakeServer::FakeServer() { listener_ = testsupport::ListenOnFreePort(&port_); }
+
+FakeServer::~FakeServer() { CloseConnection(); }
+
+void FakeServer::Accept() {
+    CloseConnection();
+    connection_ = listener_->Accept(nullptr);
+    if (!connection_) throw std::runtime_error("accept failed");
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.clear();
+    }
+    peerClosed_.store(false);
+    reader_ = std::thread([this] { ReadLoop(); });
+}
+
+void FakeServer::ReadLoop() {
+    char buffer[4096];
+    for (;;) {
+        int n = platform::SocketRecv(connection_->Handle(), buffer, sizeof buffer);
+        if (n <= 0) break;
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.append(buffer, static_cast<size_t>(n));
+    }
+    peerClosed_.store(true);
+}
+
+void FakeServer::Send(std::string_view bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        int n = connection_->Send(bytes.data() + sent, static_cast<int>(bytes.size() - sent));
+        if (n <= 0) throw std::runtime_error("send failed");
+        sent += static_cast<size_t>(n);
+    }
+}
+
+void FakeServer::CloseConnection() {
+    if (!connection_) return;
+    connection_->Close();
+    if (reader_.joinable()) reader_.join();
+    connection_.reset();
+}
+
+std::string FakeServer::Received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+bool FakeServer::WaitForReceived(std::string_view needle, int timeoutMs) const {
+    return WaitUntil([&] { return Received().find(needle) != std::string::npos; }, timeoutMs);
+}
+
+RecordingDialog::RecordingDialog() {
+    dialog.SetMessageHook([this](const std::string& text) {
+        messages.push_back(text);
+        if (whileBoxOpen) whileBoxOpen(text);
+    });
+}
+
+void RecordingDialog::LoginTo(std::uint16_t port, const std::string& name) {
+    using namespace tessik;
+    static_cast<QLineEdit*>(dialog.Control(IDC_HOST))->setText(QStringLiteral("127.0.0.1"));
+    static_cast<QLineEdit*>(dialog.Control(IDC_PORT))->setText(QString::number(port));
+    static_cast<QLineEdit*>(dialog.Control(IDC_NAME))->setText(QString::fromStdString(name));
+    static_cast<QPushButton*>(dialog.Control(IDC_LOGIN))->click();
+}
+
+}  // namespace clienttest

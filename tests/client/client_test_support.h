@@ -1,0 +1,70 @@
+// Helpers for the client's widget and session tests: waiting while the
+// dialog's events run, a fake server on loopback that records every byte the
+// client sends, and a dialog whose message boxes are recorded.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "client/chat_client_dlg.h"
+#include "common/net_socket.h"
+
+namespace clienttest {
+
+// Runs the event loop (timers included) until cond holds or the time is up.
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs = 15000);
+// Runs the event loop for a while.
+void Pump(int milliseconds);
+
+// One listening socket on 127.0.0.1; takes the client's connections one at a
+// time and records what arrives on the current one.
+class FakeServer {
+public:
+    FakeServer();
+    ~FakeServer();
+    std::uint16_t Port() const { return port_; }
+
+    // Takes the next connection. Call only once the client has connected
+    // (its Login has returned logged in): the connection is then queued.
+    void Accept();
+    void Send(std::string_view bytes);
+    // Ends the current connection from the server's side.
+    void CloseConnection();
+
+    std::string Received() const;
+    // True once what arrived contains needle (events run meanwhile).
+    bool WaitForReceived(std::string_view needle, int timeoutMs = 15000) const;
+    // The client ended the connection.
+    bool PeerClosed() const { return peerClosed_.load(); }
+
+private:
+    void ReadLoop();
+
+    std::uint16_t port_ = 0;
+    std::unique_ptr<CNetSocket> listener_;
+    std::unique_ptr<CNetSocket> connection_;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::string received_;
+    std::atomic<bool> peerClosed_{false};
+};
+
+// A dialog whose message boxes are recorded instead of shown.
+struct RecordingDialog {
+    RecordingDialog();
+    CChatClientDlg dialog;
+    std::vector<std::string> messages;
+    // Runs inside the "message box", like the box's own event loop would.
+    std::function<void(const std::string&)> whileBoxOpen;
+
+    // Types host, port and name into the fields and presses Login.
+    void LoginTo(std::uint16_t port, const std::string& name = "Taro");
+};
+
+}  // namespace clienttest
