@@ -1,0 +1,289 @@
+// Dialogs against the real server program on a free loopback port: chat
+// between two dialogs, the member list in the server's order, joins and
+// departures, the ways a session ends, and the speak button as the server's
+// voice mixer sees it.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/chat_client_dlg.h"
+#include "client/dialog_layout.h"
+#include "client_test_support.h"
+#include "common/net_socket.h"
+#include "platform/process.h"
+#include "protocol/messages.h"
+#include "support/loopback.h"
+
+using namespace tessik;
+using clienttest::Pump;
+using clienttest::RecordingDialog;
+using clienttest::WaitUntil;
+
+namespace {
+
+QPushButton* Button(const CChatClientDlg& d, int id) { return qobject_cast<QPushButton*>(d.Control(id)); }
+QPlainTextEdit* Log(const CChatClientDlg& d) { return qobject_cast<QPlainTextEdit*>(d.Control(IDC_LOG)); }
+QListWidget* View(const CChatClientDlg& d) { return qobject_cast<QListWidget*>(d.Control(IDC_MEMBERS)); }
+
+QStringList ViewNames(const CChatClientDlg& d) {
+    QStringList names;
+    for (int i = 0; i < View(d)->count(); ++i) names << View(d)->item(i)->text();
+    return names;
+}
+
+bool LogHas(const CChatClientDlg& d, const char* utf8) {
+    return Log(d)->toPlainText().contains(QString::fromUtf8(utf8));
+}
+
+std::uint16_t UnusedPort() {
+    std::uint16_t port = 0;
+    testsupport::ListenOnFreePort(&port);  // closed again at once
+    return port;
+}
+
+// The server program on a port of its own.
+class Server {
+public:
+    Server() {
+        for (int attempt = 0; attempt < 3 && !started_; ++attempt) {
+            port_ = UnusedPort();
+            process_ = std::make_unique<platform::ChildProcess>();
+            if (!process_->Start(ORVANE_BINARY, {std::to_string(port_)})) continue;
+            started_ = process_->WaitForOutput("The server core has started at port", 15000);
+        }
+    }
+    ~Server() {
+        if (process_ && process_->IsRunning()) {
+            process_->WriteInput("\n");
+            int code = 0;
+            if (!process_->Wait(10000, &code)) process_->Kill();
+        }
+    }
+    bool Started() const { return started_; }
+    std::uint16_t Port() const { return port_; }
+    platform::ChildProcess& Process() { return *process_; }
+
+private:
+    std::unique_ptr<platform::ChildProcess> process_;
+    std::uint16_t port_ = 0;
+    bool started_ = false;
+};
+
+// A member that speaks the protocol by hand and records every line it gets.
+class RawClient {
+public:
+    explicit RawClient(std::uint16_t port) {
+        socket_.Create(platform::kAfInet, platform::kSockStream, 0);
+        connected_ = socket_.Connect(testsupport::LoopbackAddress(port)) == 0;
+        if (connected_) reader_ = std::thread([this] { Read(); });
+    }
+    ~RawClient() {
+        socket_.Close();
+        if (reader_.joinable()) reader_.join();
+    }
+    bool Connected() const { return connected_; }
+    void Send(const std::string& bytes) { socket_.Send(bytes.data(), static_cast<int>(bytes.size())); }
+    int CountLinesStartingWith(const std::string& prefix) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int n = 0;
+        for (const std::string& line : lines_) n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+        return n;
+    }
+
+private:
+    void Read() {
+        std::vector<char> buffer(10000);
+        for (;;) {
+            int n = socket_.ReceiveLine(buffer.data(), 9999);
+            if (n < 0) break;
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.emplace_back(buffer.data());
+        }
+    }
+
+    CNetSocket socket_;
+    bool connected_ = false;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+void LogIn(RecordingDialog& r, std::uint16_t port, const std::string& name) {
+    r.LoginTo(port, name);
+    ASSERT_TRUE(r.dialog.IsLoggedIn()) << (r.messages.empty() ? "" : r.messages.back());
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.OwnId() != 0; }));
+}
+
+void Post(RecordingDialog& r, const QString& text) {
+    qobject_cast<QLineEdit*>(r.dialog.Control(IDC_POST_TEXT))->setText(text);
+    Button(r.dialog, IDC_POST)->click();
+}
+
+}  // namespace
+
+TEST(EndToEnd, TwoDialogsChatSeeEachOtherAndLeave) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog taro, hanako;
+    LogIn(taro, server.Port(), "Taro");
+    ASSERT_TRUE(WaitUntil([&] { return ViewNames(taro.dialog) == QStringList{"Taro"}; }));
+    EXPECT_EQ(taro.dialog.OwnId(), 1);
+    // Its own join line: the list is still empty when it arrives.
+    EXPECT_EQ(Log(taro.dialog)->toPlainText(), QString::fromUtf8("Taroさんが参加されました\n"));
+
+    LogIn(hanako, server.Port(), "Hanako");
+    ASSERT_TRUE(WaitUntil([&] { return ViewNames(hanako.dialog) == QStringList{"Taro", "Hanako"}; }));
+    ASSERT_TRUE(WaitUntil([&] { return ViewNames(taro.dialog) == QStringList{"Taro", "Hanako"}; }));
+    EXPECT_TRUE(LogHas(taro.dialog, "Hanakoさんが参加されました"));
+
+    Post(taro, QStringLiteral("hello"));
+    Post(hanako, QString::fromUtf8("こんにちは"));
+    for (RecordingDialog* r : {&taro, &hanako}) {
+        ASSERT_TRUE(WaitUntil([&] { return LogHas(r->dialog, "Taro> hello") && LogHas(r->dialog, "Hanako> こんにちは"); }));
+    }
+    EXPECT_EQ(Log(taro.dialog)->toPlainText(),
+              QString::fromUtf8("Taroさんが参加されました\nHanakoさんが参加されました\n"
+                                "Taro> hello\nHanako> こんにちは\n"));
+
+    Button(hanako.dialog, IDC_LOGOUT)->click();
+    ASSERT_TRUE(WaitUntil([&] { return !hanako.dialog.IsLoggedIn(); }));
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(taro.dialog, "Hanakoさんが退席されました"); }));
+    EXPECT_EQ(ViewNames(taro.dialog), QStringList{"Taro"});
+    EXPECT_EQ(View(hanako.dialog)->count(), 0);
+    EXPECT_TRUE(hanako.messages.empty());  // logout shows no message box
+    EXPECT_TRUE(taro.messages.empty());
+    EXPECT_TRUE(Button(hanako.dialog, IDC_LOGIN)->isEnabled());
+}
+
+TEST(EndToEnd, MemberListComesInTheServersOrderAndJoinsGoById) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog first, third, last;
+    LogIn(first, server.Port(), "First");                 // slot 0, ID 1
+    RawClient late(server.Port());                        // slot 1, no ID yet
+    ASSERT_TRUE(late.Connected());
+    Pump(100);
+    LogIn(third, server.Port(), "Third");                 // slot 2, ID 2
+    late.Send("login:Late\r\n\r\n");                      // slot 1, ID 3
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(first.dialog, "Lateさんが参加されました"); }));
+    LogIn(last, server.Port(), "Last");                   // slot 3, ID 4
+
+    // The newcomer gets the server's list, in the order of its slots.
+    ASSERT_TRUE(WaitUntil([&] { return View(last.dialog)->count() == 4; }));
+    EXPECT_EQ(ViewNames(last.dialog), (QStringList{"First", "Late", "Third", "Last"}));
+    // Those who were there insert each newcomer by ID.
+    ASSERT_TRUE(WaitUntil([&] { return View(first.dialog)->count() == 4; }));
+    EXPECT_EQ(ViewNames(first.dialog), (QStringList{"First", "Third", "Late", "Last"}));
+}
+
+TEST(EndToEnd, ClosedPortIsToldThenTheRightPortWorks) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog r;
+    r.LoginTo(UnusedPort(), "Taro");
+    EXPECT_FALSE(r.dialog.IsLoggedIn());
+    EXPECT_EQ(r.messages, std::vector<std::string>{"ホストに接続できませんでした"});
+    LogIn(r, server.Port(), "Taro");
+    ASSERT_TRUE(WaitUntil([&] { return ViewNames(r.dialog) == QStringList{"Taro"}; }));
+    EXPECT_EQ(r.messages.size(), 1u);
+}
+
+TEST(EndToEnd, ServerShutdownIsToldAsDisconnectedOnce) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog a, b;
+    LogIn(a, server.Port(), "A");
+    LogIn(b, server.Port(), "B");
+    ASSERT_TRUE(WaitUntil([&] { return View(a.dialog)->count() == 2 && View(b.dialog)->count() == 2; }));
+    ASSERT_TRUE(server.Process().WriteInput("\n"));  // Enter stops the server
+    for (RecordingDialog* r : {&a, &b}) {
+        ASSERT_TRUE(WaitUntil([&] { return !r->dialog.IsLoggedIn(); }));
+    }
+    Pump(300);
+    for (RecordingDialog* r : {&a, &b}) {
+        EXPECT_EQ(r->messages, std::vector<std::string>{"接続が切断されました"});
+        EXPECT_EQ(View(r->dialog)->count(), 0);
+        EXPECT_TRUE(Button(r->dialog, IDC_LOGIN)->isEnabled());
+    }
+    int code = -1;
+    EXPECT_TRUE(server.Process().Wait(10000, &code));
+    EXPECT_EQ(code, 0);
+}
+
+TEST(EndToEnd, KilledServerIsToldAsLostConnection) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog r;
+    LogIn(r, server.Port(), "Taro");
+    ASSERT_TRUE(WaitUntil([&] { return View(r.dialog)->count() == 1; }));
+    server.Process().Kill();
+    ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
+    Pump(200);
+    EXPECT_EQ(r.messages, std::vector<std::string>{"ホストより接続が切断されました。"});
+    EXPECT_EQ(View(r.dialog)->count(), 0);
+    EXPECT_EQ(r.dialog.OwnId(), 0);
+}
+
+TEST(EndToEnd, LogIsKeptAcrossSessionsAndTheListEmptiedAfterEach) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog r;
+    for (int session = 1; session <= 2; ++session) {
+        LogIn(r, server.Port(), "Taro");
+        ASSERT_TRUE(WaitUntil([&] { return View(r.dialog)->count() == 1; }));
+        Post(r, QStringLiteral("round %1").arg(session));
+        ASSERT_TRUE(WaitUntil([&] { return Log(r.dialog)->toPlainText().contains(QStringLiteral("round %1").arg(session)); }));
+        Button(r.dialog, IDC_LOGOUT)->click();
+        ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
+        EXPECT_EQ(View(r.dialog)->count(), 0);
+        EXPECT_EQ(r.dialog.Members().Count(), 0);
+    }
+    EXPECT_EQ(Log(r.dialog)->toPlainText(),
+              QString::fromUtf8("Taroさんが参加されました\nTaro> round 1\nTaroさんが参加されました\nTaro> round 2\n"));
+    EXPECT_TRUE(r.messages.empty());
+}
+
+TEST(EndToEnd, SpeakButtonTakesTheDialogIntoAndOutOfTheMix) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog r;
+    LogIn(r, server.Port(), "Taro");
+    RawClient speaker(server.Port());
+    ASSERT_TRUE(speaker.Connected());
+    speaker.Send("login:Speaker\r\n\r\nVoice Start\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(r.dialog, "Speakerさんが参加されました"); }));
+
+    const std::string frame = "Voice Data:" + std::string(128, 'V') + "\r\n\r\n";
+    // The speaker alone: each of its frames is mixed and reaches the dialog.
+    speaker.Send(frame);
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.ReceivedVoiceFrames() == 1; }));
+
+    // The dialog speaks: the mix now waits for a frame from it as well.
+    QPushButton* speak = Button(r.dialog, IDC_SPEAK);
+    speak->click();
+    EXPECT_EQ(speak->text(), QString::fromUtf8("発言中"));
+    Post(r, QStringLiteral("mark"));  // handled after its "Voice Start"
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(r.dialog, "Taro> mark"); }));
+    speaker.Send(frame + frame + frame + "Message:sent three\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(r.dialog, "Speaker> sent three"); }));
+    Pump(100);
+    EXPECT_EQ(r.dialog.ReceivedVoiceFrames(), 1);
+    EXPECT_EQ(speaker.CountLinesStartingWith("Voice Data:"), 1);
+
+    // It stops: the three queued frames are mixed at once.
+    speak->click();
+    EXPECT_EQ(speak->text(), QStringLiteral("発 言"));
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.ReceivedVoiceFrames() == 4; }));
+    EXPECT_TRUE(WaitUntil([&] { return speaker.CountLinesStartingWith("Voice Data:") == 4; }));
+    EXPECT_TRUE(r.messages.empty());
+}
