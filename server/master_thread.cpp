@@ -23,6 +23,7 @@ public:
         : sessions_(p.sessions),
           count_(p.sessionCount),
           events_(p.events),
+          disconnecting_(p.disconnecting),
           stopping_(p.stopping),
           taken_(static_cast<std::size_t>(p.sessionCount) + 1),
           listIds_(static_cast<std::size_t>(p.sessionCount)),
@@ -31,6 +32,7 @@ public:
     void Run() {
         while (!Stopping()) {
             if (!events_->ReceiveWithin(event_, kStopCheckMs)) continue;
+            if (disconnecting_ && disconnecting_->load()) continue;
             reply_.Clear();
             announcement_.Clear();
             Handle();
@@ -162,6 +164,9 @@ private:
     void Logout(CSession* s) {
         int id = 0;
         Identify(s, kLogoutNameLength, &id);
+        // Gone from now on: no list shows the member after its logout has
+        // been announced, and its ID is free for the next login.
+        s->SetLeaving();
         reply_.Resize(0);
         reply_.code = MSG_LOGOUT_SUCCEEDED;
         s->SendMessage(reply_);
@@ -189,6 +194,7 @@ private:
     CSession* const* sessions_;
     int count_;
     EventBuffer* events_;
+    const std::atomic<bool>* disconnecting_;
     const std::atomic<bool>* stopping_;
 
     SessionEvent event_;

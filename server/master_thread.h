@@ -14,6 +14,10 @@ struct MasterParameters {
     CSession* const* sessions = nullptr;
     int sessionCount = 0;
     EventBuffer* events = nullptr;
+    // Set once the server has begun to shut down: events are dropped from
+    // then on, so that "disconnected" is the last thing every client gets
+    // (not the departures that the closing connections cause).
+    const std::atomic<bool>* disconnecting = nullptr;
     // The thread ends soon after this is set. Null: it never ends.
     const std::atomic<bool>* stopping = nullptr;
 };

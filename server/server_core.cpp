@@ -79,7 +79,7 @@ bool CServerCore::Start(std::uint16_t port) {
         listener_.reset();
         return false;
     }
-    masterParameters_ = {sessionTable_.data(), SessionCount(), &events_, &stopping_};
+    masterParameters_ = {sessionTable_.data(), SessionCount(), &events_, &disconnecting_, &stopping_};
     masterThread_ = platform::Thread::Start(&master_thread, &masterParameters_);
     if (!masterThread_.IsValid()) {
         startError_ = "master_thread create err";
@@ -116,6 +116,7 @@ void CServerCore::Shutdown() {
     // No new connection may take a slot that is being emptied.
     StopEntryThread();
 
+    disconnecting_.store(true);
     DisconnectAll();
     // Writers of clients that read deliver "disconnected" and close their
     // sessions at once; a writer stuck on a client that does not read is
@@ -132,6 +133,8 @@ void CServerCore::Shutdown() {
     // Readers now find their connections ended; those waiting for room in the
     // event buffer, and master_thread, see the flag.
     stopping_.store(true);
+    // Wakes master_thread now rather than at its next look at the flag.
+    events_.SendWithin(SessionEvent(), 0);
     for (CSession* s : sessionTable_) s->WaitForThreads();
     masterThread_.Join();
     listener_.reset();

@@ -66,6 +66,7 @@ private:
     void StopEntryThread();
 
     EventBuffer events_{kEventSlots};
+    std::atomic<bool> disconnecting_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> entryStopping_{false};
     std::vector<std::unique_ptr<CSession>> sessions_;

@@ -33,6 +33,7 @@ bool CSession::Open(std::unique_ptr<CNetSocket>& connection, EventBuffer* eventB
     voicePass_ = 0;
     hasName_ = false;
     name_.clear();
+    leaving_ = false;
     connection_ = std::move(connection);
     outgoing_.Reset();
     eventBuffer_ = eventBuffer;
@@ -70,6 +71,11 @@ bool CSession::Close() {
         // a thread still holding a pointer to it never meets freed memory.
         connection_->Close();
         occupied_ = false;
+        // Lets a writer that was not told to end by a record leave as well
+        // (a writer closing its own session has left its loop already).
+        OutgoingMessage stop;
+        stop.code = MSG_WRITER_STOP;
+        outgoing_.Send(stop, 0);
     }
     Unlock(kError);
     return wasOccupied;
@@ -99,11 +105,18 @@ void CSession::SetName(std::string_view name) {
     Unlock(kError);
 }
 
+void CSession::SetLeaving() {
+    static constexpr const char* kError = "mutex error at CSession::SetLeaving";
+    Lock(kError);
+    leaving_ = true;
+    Unlock(kError);
+}
+
 bool CSession::GetID(int* id) {
     static constexpr const char* kError = "mutex error at CSession::GetID";
     Lock(kError);
     *id = id_;
-    bool held = occupied_ && id_ != 0;
+    bool held = occupied_ && !leaving_ && id_ != 0;
     Unlock(kError);
     return held;
 }
@@ -123,7 +136,7 @@ bool CSession::GetName(std::string* name, int n) {
     bool result = false;
     if (hasName_) {
         name->assign(name_, 0, static_cast<std::size_t>(n < 0 ? 0 : n));
-        result = occupied_;
+        result = occupied_ && !leaving_;
     }
     Unlock(kError);
     return result;
@@ -142,7 +155,8 @@ bool CSession::SendMessage(const OutgoingMessage& message) {
     Lock(kError);
     bool sent = false;
     if (occupied_) {
-        bool ending = message.code == MSG_LOGOUT_SUCCEEDED || message.code == MSG_DISCONNECTED;
+        bool ending = message.code == MSG_LOGOUT_SUCCEEDED || message.code == MSG_DISCONNECTED ||
+                      message.code == MSG_WRITER_STOP;
         bool room = ending || outgoing_.GetSize() < outgoing_.Capacity() - 1 - kEndingSlots;
         // Never waits: the lock is held, and a client that stops reading must
         // not hold up the thread that sends to everyone.

@@ -51,10 +51,11 @@ public:
     static constexpr int kBufferSlots = 256;
     static constexpr int kNameLength = 49;
     // Outgoing slots that only the records ending a connection ("logout
-    // succeeded", "disconnected") may take. A client that stops reading loses
-    // ordinary records once its buffer is full, but its session still ends
-    // when it leaves or the server shuts down.
-    static constexpr int kEndingSlots = 2;
+    // succeeded", "disconnected", and the writer's stop from Close) may take.
+    // A client that stops reading loses ordinary records once its buffer is
+    // full, but its session still ends when it leaves or the server shuts
+    // down.
+    static constexpr int kEndingSlots = 3;
 
     explicit CSession(const std::atomic<bool>* stopping = nullptr);
     // Takes no lock and does not stop threads: the owner has made sure that
@@ -67,7 +68,8 @@ public:
     // threads. On failure the connection stays with the caller.
     bool Open(std::unique_ptr<CNetSocket>& connection, EventBuffer* eventBuffer);
     // Ends the connection (a thread blocked on it returns) and frees the slot.
-    // False when the session was free.
+    // The writer sends nothing more once it has gone through what is queued,
+    // and ends. False when the session was free.
     bool Close();
     // Each of ID, VoicePass and name is set once per connection: a setter
     // only fills a field that is still empty, and only while occupied.
@@ -75,10 +77,16 @@ public:
     void SetVoicePass(int voicePass);
     // Keeps at most the first 49 characters.
     void SetName(std::string_view name);
-    // Always writes the stored ID; true only while occupied with an ID.
+    // The member has left (its logout is being answered): from now on the
+    // session counts as having no member, so its ID is free and it is in no
+    // list, while the writer still delivers "logout succeeded".
+    void SetLeaving();
+    // Always writes the stored ID; true only while occupied with an ID and
+    // not leaving.
     bool GetID(int* id);
     bool GetVoicePass(int* voicePass);
-    // Copies at most n characters of the stored name; true while occupied.
+    // Copies at most n characters of the stored name; true while occupied
+    // and not leaving.
     // Without a stored name the string is left as it was and the result is
     // false.
     bool GetName(std::string* name, int n);
@@ -109,6 +117,7 @@ private:
     bool hasName_ = false;
     std::string name_;
     bool occupied_ = false;
+    bool leaving_ = false;
     std::unique_ptr<CNetSocket> connection_;
     OutgoingBuffer outgoing_{kBufferSlots};
     EventBuffer* eventBuffer_ = nullptr;

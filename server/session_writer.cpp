@@ -31,11 +31,16 @@ std::uint32_t session_writer_thread(void* argument) {
     std::string text;
     text.reserve(kBatchBytes + 4096);
     bool ending = false;
-    while (!ending) {
+    bool stopped = false;
+    while (!ending && !stopped) {
         p->outgoing->Receive(message, 1);
         text.clear();
         for (;;) {
-            if (message.code == MSG_WRITER_STOP) return 0;
+            if (message.code == MSG_WRITER_STOP) {
+                // Someone else closed the session (or never opened it).
+                stopped = true;
+                break;
+            }
             if (AppendMessageText(text, message) && message.code == MSG_LOGIN_SUCCEEDED) {
                 // master_thread has stored both already; kept so that a login
                 // reply from anywhere leaves the session holding what it says.
@@ -50,6 +55,6 @@ std::uint32_t session_writer_thread(void* argument) {
         }
         SendAll(p->connection, text);
     }
-    p->session->Close();
+    if (ending) p->session->Close();
     return 0;
 }

@@ -1,0 +1,173 @@
+// Behaviour that guards against faults a plain reading of the protocol
+// invites: duplicate IDs, phantom members, announcements about people who
+// never arrived or who left under another ID, and clients that stop reading.
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/thread.h"
+#include "server/server_fixture.h"
+
+namespace {
+
+using servertest::kWaitMs;
+using servertest::MemberListText;
+using servertest::MemberLoginText;
+using servertest::MemberLogoutText;
+using servertest::MessageText;
+using servertest::RawClient;
+
+class MendsTest : public servertest::ServerFixture {};
+
+// The ID in the client's "login succeeded" reply, or -1. Announcements of
+// another member's login may come first.
+int IdOfLoginReply(RawClient& client) {
+    const std::string head = "login succeeded\r\nID:";
+    std::string message;
+    while (client.ReadMessage(&message)) {
+        if (message.rfind(head, 0) == 0) return std::atoi(message.c_str() + head.size());
+    }
+    return -1;
+}
+
+TEST_F(MendsTest, TheServerTakesConnectionsAsSoonAsItSaysItStarted) {
+    // SetUp returned right after the started lines: no retry, no pause.
+    RawClient c;
+    ASSERT_TRUE(c.Connect(server.Port()));
+    EXPECT_EQ(c.Login("first"), 1);
+}
+
+TEST_F(MendsTest, LoginsHandledBackToBackGetDifferentIds) {
+    for (int round = 0; round < 10; ++round) {
+        auto x = Connect();
+        auto y = Connect();
+        // Both sessions exist before either login is sent, so that the two
+        // login events reach the master thread one right after the other.
+        ASSERT_TRUE(x->Send("Who are login?\r\n\r\n"));
+        ASSERT_TRUE(y->Send("Who are login?\r\n\r\n"));
+        ASSERT_EQ(x->NextMessage(), "Member Size:00000\r\n\r\n");
+        ASSERT_EQ(y->NextMessage(), "Member Size:00000\r\n\r\n");
+        ASSERT_TRUE(x->Send("login:x\r\n\r\n"));
+        ASSERT_TRUE(y->Send("login:y\r\n\r\n"));
+        int idX = IdOfLoginReply(*x);
+        int idY = IdOfLoginReply(*y);
+        EXPECT_TRUE((idX == 1 && idY == 2) || (idX == 2 && idY == 1)) << idX << " " << idY << " in round " << round;
+        Leave(*x);
+        Leave(*y);
+    }
+}
+
+TEST_F(MendsTest, ANewMembersOwnListShowsItAtOnce) {
+    auto a = Join("a", 1);
+    auto b = Connect();
+    ASSERT_TRUE(b->Send("login:b\r\n\r\nWho are login?\r\n\r\n"));
+    EXPECT_EQ(b->NextMessage(), servertest::LoginSucceededText(2, VoicePassFor(2)));
+    EXPECT_EQ(b->NextMessage(), MemberLoginText(2, "b"));
+    EXPECT_EQ(b->NextMessage(), MemberListText({{1, "a"}, {2, "b"}}));
+}
+
+TEST_F(MendsTest, ASecondLoginOnOneConnectionIsIgnored) {
+    auto a = Join("a", 1);
+    auto b = Join("b", 2, {a.get()});
+    ASSERT_TRUE(b->Send("login:b again\r\n\r\nlogin:\r\n\r\nMessage:marker\r\n\r\n"));
+    // No reply and no announcement: the marker comes next, under the old name.
+    ExpectAll({a.get(), b.get()}, MessageText("marker", 2, "b"));
+    ASSERT_TRUE(a->Send("Who are login?\r\n\r\n"));
+    EXPECT_EQ(a->NextMessage(), MemberListText({{1, "a"}, {2, "b"}}));
+}
+
+TEST_F(MendsTest, SomeoneWhoNeverLoggedInLeavesWithoutAnnouncement) {
+    auto a = Join("a", 1);
+    auto guest = Connect();
+    ASSERT_TRUE(guest->Send("logout\r\n\r\n"));
+    EXPECT_EQ(guest->NextMessage(), "logout succeeded\r\n\r\n");
+    EXPECT_TRUE(guest->WaitForClose());
+    // The guest's logout was handled before its reply left; had it been
+    // announced, a would get that before its own message.
+    ASSERT_TRUE(a->Send("Message:marker\r\n\r\n"));
+    EXPECT_EQ(a->NextMessage(), MessageText("marker", 1, "a"));
+
+    // The same when the connection just ends.
+    auto other = Connect();
+    ASSERT_TRUE(other->Send("Message:from nobody\r\n\r\n"));
+    ExpectAll({a.get(), other.get()}, MessageText("from nobody", 0, ""));
+    other->Close();
+    platform::SleepMs(300);
+    ASSERT_TRUE(a->Send("Message:marker\r\n\r\n"));
+    EXPECT_EQ(a->NextMessage(), MessageText("marker", 1, "a"));
+}
+
+TEST_F(MendsTest, AClientThatLogsInAndLeavesAtOnceIsAnnouncedBothWays) {
+    auto a = Join("a", 1);
+    for (int round = 0; round < 5; ++round) {
+        RawClient quick;
+        ASSERT_TRUE(quick.Connect(server.Port()));
+        ASSERT_TRUE(quick.Send("login:quick\r\n\r\n"));
+        quick.Close();
+        // The departure names the ID the arrival gave.
+        EXPECT_EQ(a->NextMessage(), MemberLoginText(2, "quick")) << round;
+        EXPECT_EQ(a->NextMessage(), MemberLogoutText(2, "quick")) << round;
+    }
+    ASSERT_TRUE(a->Send("Who are login?\r\n\r\n"));
+    EXPECT_EQ(a->NextMessage(), MemberListText({{1, "a"}}));
+}
+
+TEST_F(MendsTest, AMemberIsGoneFromListsOnceItsLogoutIsAnnounced) {
+    auto a = Join("a", 1);
+    for (int round = 0; round < 5; ++round) {
+        auto b = Join("b", 2, {a.get()});
+        b->Close();
+        EXPECT_EQ(a->NextMessage(), MemberLogoutText(2, "b"));
+        ASSERT_TRUE(a->Send("Who are login?\r\n\r\n"));
+        EXPECT_EQ(a->NextMessage(), MemberListText({{1, "a"}})) << round;
+        // Its ID is free at once.
+        auto c = Connect();
+        EXPECT_EQ(c->Login("c"), 2);
+        EXPECT_EQ(a->NextMessage(), MemberLoginText(2, "c"));
+        c->Close();
+        EXPECT_EQ(a->NextMessage(), MemberLogoutText(2, "c"));
+    }
+}
+
+TEST_F(MendsTest, AStalledClientThatLeavesStillFreesItsSlot) {
+    auto stalled = Join("stalled", 1);
+    auto active = Join("active", 2, {stalled.get()});
+    // Fill everything between the server and the stalled client.
+    const std::string post = "Message:" + std::string(990, 's') + "\r\n\r\n";
+    const std::string relay = MessageText(std::string(990, 's'), 2, "active");
+    for (int round = 0; round < 600; ++round) {
+        std::string burst;
+        for (int i = 0; i < 20; ++i) burst += post;
+        ASSERT_TRUE(active->Send(burst));
+        for (int i = 0; i < 20; ++i) ASSERT_EQ(active->NextMessage(), relay) << round;
+    }
+    // Its logout reply still finds room, so the session ends and the slot
+    // and ID come free.
+    stalled->Close();
+    EXPECT_EQ(active->NextMessage(), MemberLogoutText(1, "stalled"));
+    std::vector<std::unique_ptr<RawClient>> others;
+    for (int i = 0; i < 23; ++i) {
+        others.push_back(Connect());
+        ASSERT_TRUE(others.back()->Send("Who are login?\r\n\r\n"));
+        ASSERT_EQ(others.back()->NextMessage(), MemberListText({{2, "active"}}));
+    }
+    // With the active one and 23 more, the next connection fits only into
+    // the slot the stalled client had.
+    RawClient last;
+    ASSERT_TRUE(last.Connect(server.Port()));
+    ASSERT_TRUE(last.Send("Who are login?\r\n\r\n"));
+    std::string reply = last.NextMessage();
+    for (int i = 0; i < 200 && reply == "login failed\r\n\r\n"; ++i) {
+        // The writer may still be getting rid of what was queued for the
+        // stalled client; try again shortly.
+        platform::SleepMs(50);
+        last.Close();
+        ASSERT_TRUE(last.Connect(server.Port()));
+        ASSERT_TRUE(last.Send("Who are login?\r\n\r\n"));
+        reply = last.NextMessage();
+    }
+    EXPECT_EQ(reply, MemberListText({{2, "active"}}));
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// Ending the server: Enter, SIGINT and SIGTERM alike tell every client
+// "disconnected", close every connection and end with exit code 0, also when
+// a client has stopped reading. End of input alone does not end it.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/thread.h"
+#include "server/server_fixture.h"
+
+namespace {
+
+// "m1" ... "m25".
+std::string NumberedName(int i) {
+    std::string name = "m";
+    name += std::to_string(i);
+    return name;
+}
+
+using servertest::kWaitMs;
+using servertest::MemberListText;
+using servertest::MessageText;
+using servertest::RawClient;
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kDisconnected = "disconnected\r\n\r\n";
+
+long long MsSince(Clock::time_point begin) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
+}
+
+class ShutdownTest : public servertest::ServerFixture, public ::testing::WithParamInterface<std::string> {
+protected:
+    void RequestStop(const std::string& how) {
+        if (how == "Enter") {
+            ASSERT_TRUE(server.PressEnter());
+        } else if (how == "SIGINT") {
+            server.Child().Interrupt();
+        } else {
+            server.Child().Terminate();
+        }
+    }
+
+    // Stops the server and returns how long it took to end (-1: it did not).
+    long long StopAndTime(const std::string& how) {
+        auto begin = Clock::now();
+        RequestStop(how);
+        int code = server.WaitForExit();
+        long long ms = MsSince(begin);
+        EXPECT_EQ(code, 0) << server.ErrorOutput(2000);
+        return code == -1 ? -1 : ms;
+    }
+
+    // The client was told and then closed, with nothing after the notice.
+    static void ExpectToldAndClosed(RawClient& client) {
+        std::string rest;
+        EXPECT_TRUE(client.WaitForClose(kWaitMs, &rest));
+        EXPECT_EQ(rest, kDisconnected);
+    }
+};
+
+TEST_P(ShutdownTest, EveryClientIsToldAndTheServerEnds) {
+    auto a = Join("a", 1);
+    auto b = Join("b", 2, {a.get()});
+    auto guest = Connect();
+    ASSERT_TRUE(guest->Send("Who are login?\r\n\r\n"));
+    ASSERT_EQ(guest->NextMessage(), MemberListText({{1, "a"}, {2, "b"}}));
+    ASSERT_TRUE(b->Send("Voice Start\r\n\r\n"));
+
+    long long ms = StopAndTime(GetParam());
+    std::printf("stop by %s with 3 clients: %lld ms\n", GetParam().c_str(), ms);
+    EXPECT_LT(ms, 10000);
+    for (RawClient* c : {a.get(), b.get(), guest.get()}) ExpectToldAndClosed(*c);
+    // Nobody is let in any more.
+    RawClient late;
+    EXPECT_FALSE(late.Connect(server.Port()));
+}
+
+INSTANTIATE_TEST_SUITE_P(EnterAndSignals, ShutdownTest, ::testing::Values("Enter", "SIGINT", "SIGTERM"));
+
+class ShutdownLoadTest : public ShutdownTest {};
+
+TEST_F(ShutdownLoadTest, TwentyFiveClientsAreAllToldQuickly) {
+    std::vector<std::unique_ptr<RawClient>> members;
+    for (int i = 1; i <= 25; ++i) {
+        members.push_back(Connect());
+        ASSERT_EQ(members.back()->Login(NumberedName(i)), i);
+    }
+    for (auto& m : members) ASSERT_TRUE(m->SkipUntil(servertest::MemberLoginText(25, "m25")));
+    long long ms = StopAndTime("Enter");
+    std::printf("Enter to exit with 25 clients connected: %lld ms\n", ms);
+    EXPECT_LT(ms, 10000);
+    for (auto& m : members) ExpectToldAndClosed(*m);
+}
+
+TEST_F(ShutdownLoadTest, AClientThatStopsReadingBlocksNeitherOthersNorTheEnd) {
+    auto stalled = Join("stalled", 1);
+    auto active = Join("active", 2, {stalled.get()});
+    auto observer = Join("observer", 3, {stalled.get(), active.get()});
+    // The stalled client reads nothing more. Some megabytes of relays fill
+    // its socket buffers and then its outgoing buffer; everyone else keeps
+    // getting every message at once.
+    const std::string text(990, 'm');
+    const std::string post = "Message:" + text + "\r\n\r\n";
+    const std::string relay = MessageText(text, 2, "active");
+    constexpr int kRounds = 600;
+    constexpr int kBurst = 20;
+    auto begin = Clock::now();
+    for (int round = 0; round < kRounds; ++round) {
+        std::string burst;
+        for (int i = 0; i < kBurst; ++i) burst += post;
+        ASSERT_TRUE(active->Send(burst));
+        for (int i = 0; i < kBurst; ++i) {
+            ASSERT_EQ(active->NextMessage(), relay) << round;
+            ASSERT_EQ(observer->NextMessage(), relay) << round;
+        }
+    }
+    std::printf("%d relays of 1 KB to two readers while one client stalled: %lld ms\n", kRounds * kBurst,
+                MsSince(begin));
+    // Still answering at once.
+    ASSERT_TRUE(observer->Send("Who are login?\r\n\r\n"));
+    EXPECT_EQ(observer->NextMessage(), MemberListText({{1, "stalled"}, {2, "active"}, {3, "observer"}}));
+
+    long long ms = StopAndTime("Enter");
+    std::printf("Enter to exit with a client that stopped reading: %lld ms\n", ms);
+    EXPECT_LT(ms, 10000);
+    ExpectToldAndClosed(*active);
+    ExpectToldAndClosed(*observer);
+    // The stalled client finds its connection ended after what it missed.
+    EXPECT_TRUE(stalled->WaitForClose());
+}
+
+TEST_F(ShutdownLoadTest, EndOfInputDoesNotStopTheServer) {
+    server.Child().CloseInput();
+    auto a = Join("a", 1);
+    auto b = Join("b", 2, {a.get()});
+    // Give a wrongly stopping server every chance to be gone by now.
+    platform::SleepMs(300);
+    ASSERT_TRUE(a->Send("Message:still serving\r\n\r\n"));
+    ExpectAll({a.get(), b.get()}, MessageText("still serving", 1, "a"));
+    EXPECT_TRUE(server.Child().IsRunning());
+    long long ms = StopAndTime("SIGTERM");
+    EXPECT_GE(ms, 0);
+    ExpectToldAndClosed(*a);
+    ExpectToldAndClosed(*b);
+}
+
+}  // namespace
