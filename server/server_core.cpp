@@ -72,22 +72,25 @@ bool CServerCore::Start(std::uint16_t port) {
         return false;
     }
 
-    entryParameters_ = {sessionTable_.data(), SessionCount(), port, &events_, listener_.get(), &entryStopping_};
-    entryThread_ = platform::Thread::Start(&entry_thread, &entryParameters_);
-    if (!entryThread_.IsValid()) {
-        startError_ = "entry_thread create err";
-        listener_.reset();
-        return false;
-    }
+    // master_thread first: should entry_thread fail to start, no session has
+    // been opened yet and stopping is simple.
     masterParameters_ = {sessionTable_.data(), SessionCount(), &events_, &disconnecting_, &stopping_};
     masterThread_ = platform::Thread::Start(&master_thread, &masterParameters_);
     if (!masterThread_.IsValid()) {
         startError_ = "master_thread create err";
-        StopEntryThread();
+        listener_.reset();
         return false;
     }
     // Best effort: without the privilege it keeps the normal priority.
     masterThread_.RaisePriority();
+    entryParameters_ = {sessionTable_.data(), SessionCount(), port, &events_, listener_.get(), &entryStopping_};
+    entryThread_ = platform::Thread::Start(&entry_thread, &entryParameters_);
+    if (!entryThread_.IsValid()) {
+        startError_ = "entry_thread create err";
+        StopMasterThread();
+        listener_.reset();
+        return false;
+    }
     started_ = true;
     return true;
 }
@@ -106,6 +109,13 @@ void CServerCore::StopEntryThread() {
     // one too, so entry_thread sees the flag.
     if (listener_) listener_->Close();
     entryThread_.Join();
+}
+
+void CServerCore::StopMasterThread() {
+    stopping_.store(true);
+    // Wakes master_thread now rather than at its next look at the flag.
+    events_.SendWithin(SessionEvent(), 0);
+    masterThread_.Join();
 }
 
 void CServerCore::Shutdown() {
@@ -133,9 +143,7 @@ void CServerCore::Shutdown() {
     // Readers now find their connections ended; those waiting for room in the
     // event buffer, and master_thread, see the flag.
     stopping_.store(true);
-    // Wakes master_thread now rather than at its next look at the flag.
-    events_.SendWithin(SessionEvent(), 0);
     for (CSession* s : sessionTable_) s->WaitForThreads();
-    masterThread_.Join();
+    StopMasterThread();
     listener_.reset();
 }

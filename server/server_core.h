@@ -64,6 +64,7 @@ public:
 
 private:
     void StopEntryThread();
+    void StopMasterThread();
 
     EventBuffer events_{kEventSlots};
     std::atomic<bool> disconnecting_{false};
