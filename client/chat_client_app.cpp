@@ -25,8 +25,6 @@ void ShowBox(const std::string& caption, const std::string& text) {
     box.exec();
 }
 
-// Messages of the shared code (a fatal error above all) as message boxes. The
-// text also goes to standard error, where it survives the box.
 void PresentMessage(const std::string& caption, const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     std::fflush(stderr);
@@ -51,6 +49,8 @@ void PresentMessage(const std::string& caption, const std::string& text) {
 
 }  // namespace
 
+void InstallMessagePresenter() { platform::SetMessagePresenter(&PresentMessage); }
+
 std::optional<AutoLogin> ParseAutoLogin(const char* value) {
     if (!value) return std::nullopt;
     std::string text(value);
@@ -71,7 +71,7 @@ int CChatClientApp::Run(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(tessik::kProgramName.data()));
     platform::SetProgramName(std::string(tessik::kProgramName));
-    platform::SetMessagePresenter(&PresentMessage);
+    InstallMessagePresenter();
     tessik::InitResources();
 
     CChatClientDlg dialog;

@@ -10,6 +10,11 @@ public:
     int Run(int argc, char** argv);
 };
 
+// Messages of the shared code (fatal errors above all) become message boxes
+// captioned with the program's name, shown on the dialog's thread whichever
+// thread reports them; the text also goes to standard error.
+void InstallMessagePresenter();
+
 // TESSIK_AUTOLOGIN="host:port:name" makes the dialog log in by itself once it
 // is shown (for screenshots and demonstrations). The name is everything after
 // the second colon and may be empty.
