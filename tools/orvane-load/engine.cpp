@@ -503,7 +503,9 @@ void Engine::RunVoice() {
     const std::int64_t t0 = Now();
     const double cpu0 = o_.serverPid > 0 ? platform::ProcessCpuSeconds(o_.serverPid) : -1;
     const double tool0 = platform::ProcessCpuSeconds(platform::CurrentProcessId());
-    const std::int64_t roundWindow = std::min<std::int64_t>(window_, kRing - 1);
+    // Real-time speakers never wait for the mix: a lost or late round must
+    // not stop the clock. Only the as-fast-as-possible shape is windowed.
+    const std::int64_t roundWindow = o_.speed > 0 ? kRing - 1 : std::min<std::int64_t>(window_, kRing - 1);
     const double period = o_.speed > 0 ? 16000.0 / o_.speed : 0;
     std::string frame;
     sending_ = true;
@@ -643,6 +645,8 @@ std::string FormatMachine(const Options& o, const Report& r) {
     if (o.mode == Mode::kVoice) {
         s << " mixed_per_s=" << (r.seconds > 0 ? static_cast<double>(r.rounds) / r.seconds : 0);
     }
+    s << " deliveries_per_cpu_s="
+      << (r.serverCpuSeconds > 0 ? static_cast<double>(r.deliveries) / r.serverCpuSeconds : -1);
     s << " server_cpu_s=" << r.serverCpuSeconds
       << " server_cpu_pct=" << (r.serverCpuSeconds >= 0 && r.seconds > 0 ? 100 * r.serverCpuSeconds / r.seconds : -1)
       << " tool_cpu_pct=" << (r.seconds > 0 ? 100 * r.toolCpuSeconds / r.seconds : -1);
