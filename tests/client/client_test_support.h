@@ -15,6 +15,17 @@
 #include "client/chat_client_dlg.h"
 #include "common/net_socket.h"
 
+#include <ostream>
+
+#include <QString>
+#include <QStringList>
+
+// Readable Qt strings in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+    *os << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
+}
+
 namespace clienttest {
 
 // Runs the event loop (timers included) until cond holds or the time is up.
