@@ -15,6 +15,7 @@
 
 #include "client/incoming_message.h"
 #include "client/member_list.h"
+#include "client/wave_device.h"
 #include "common/net_socket.h"
 #include "common/thread_communication_buffer.h"
 #include "platform/net.h"
@@ -94,6 +95,13 @@ public:
     const IncomingMessage& Incoming() const { return incomingMessage_; }
     // Voice frames that arrived whole and went on to playback.
     int ReceivedVoiceFrames() const { return receivedVoiceFrames_; }
+    // Of those, the frames playback took (the others found their slot in
+    // use and were dropped).
+    int PlayedVoiceFrames() const { return playedVoiceFrames_; }
+    // Captured frames sent to the server as voice.
+    int SentVoiceFrames() const { return sentVoiceFrames_; }
+    // Capture and playback.
+    const CWaveDevice& SoundDevice() const { return sound_; }
     // The control with that id (1000 to 1010), or null.
     QWidget* Control(int id) const;
 
@@ -156,6 +164,13 @@ private:
     int ownVoicePass_ = 0;
     MemberList memberList_;
     int receivedVoiceFrames_ = 0;
+    int playedVoiceFrames_ = 0;
+    int sentVoiceFrames_ = 0;
+    // One "Voice Data:" message, reused for every frame sent.
+    std::string voiceMessage_;
+    // Opened at login, closed when the session ends; destruction closes
+    // whatever is still open.
+    CWaveDevice sound_;
 
     MessageHook messageHook_;
 };

@@ -19,6 +19,8 @@ constexpr int kStopPollMs = 50;
 // The thread lingers this long after the connection ends, so that the ticks
 // handle its last lines before its end is noticed.
 constexpr int kLingerMs = 50;
+// Frames playback can hold before it drops: 640 ms.
+constexpr int kPlaybackSlots = 40;
 
 }  // namespace
 
@@ -99,7 +101,12 @@ void CChatClientDlg::Login() {
     postButton_->setEnabled(true);
     postEdit_->setFocus(Qt::OtherFocusReason);
 
-    // Sound capture (128-sample frames) and playback (40 slots) open here.
+    // Capture records from now on in frames of the voice frame length (a
+    // ring of 8) and stalls once the ring is full; playback starts with an
+    // empty block in slot 0 and has 40 slots. Neither result matters: a
+    // client without sound still chats.
+    sound_.OpenCapture(voiceFrameLength_);
+    sound_.OpenPlayback(nullptr, 0, kPlaybackSlots);
 
     loggedIn_ = true;
 }
@@ -115,7 +122,8 @@ void CChatClientDlg::CloseSession() {
     if (!loggedIn_) return;
     StopSpeaking();
 
-    // Sound capture, then playback, close here.
+    sound_.CloseCapture();
+    sound_.ClosePlayback();
 
     // The receive thread's read fails at once and the thread ends; it is
     // joined before anything it uses is renewed or released.

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "client/dialog_layout.h"
+#include "platform/message_box.h"
 #include "platform/net.h"
 #include "support/loopback.h"
 
@@ -90,6 +91,57 @@ void RecordingDialog::LoginTo(std::uint16_t port, const std::string& name) {
     static_cast<QLineEdit*>(dialog.Control(IDC_PORT))->setText(QString::number(port));
     static_cast<QLineEdit*>(dialog.Control(IDC_NAME))->setText(QString::fromStdString(name));
     static_cast<QPushButton*>(dialog.Control(IDC_LOGIN))->click();
+}
+
+ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (qEnvironmentVariableIsSet(name)) previous_ = qgetenv(name).toStdString();
+    if (value) {
+        qputenv(name, QByteArray::fromStdString(*value));
+    } else {
+        qunsetenv(name);
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (previous_) {
+        qputenv(name_.c_str(), QByteArray::fromStdString(*previous_));
+    } else {
+        qunsetenv(name_.c_str());
+    }
+}
+
+DiskSound::DiskSound(const std::string& input, const std::string& output, int delayMs)
+    : driver_("SDL_AUDIODRIVER", "disk"),
+      input_("SDL_DISKAUDIOFILEIN", input),
+      output_("SDL_DISKAUDIOFILE", output),
+      delay_("SDL_DISKAUDIODELAY",
+             delayMs < 0 ? std::nullopt : std::optional<std::string>(std::to_string(delayMs))) {}
+
+namespace {
+
+std::mutex sharedMessagesMutex;
+std::vector<std::string> sharedMessages;
+
+void CollectSharedMessage(const std::string&, const std::string& text) {
+    std::lock_guard<std::mutex> lock(sharedMessagesMutex);
+    sharedMessages.push_back(text);
+}
+
+}  // namespace
+
+SharedMessages::SharedMessages() {
+    {
+        std::lock_guard<std::mutex> lock(sharedMessagesMutex);
+        sharedMessages.clear();
+    }
+    platform::SetMessagePresenter(&CollectSharedMessage);
+}
+
+SharedMessages::~SharedMessages() { platform::SetMessagePresenter(nullptr); }
+
+std::vector<std::string> SharedMessages::Texts() const {
+    std::lock_guard<std::mutex> lock(sharedMessagesMutex);
+    return sharedMessages;
 }
 
 }  // namespace clienttest

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -76,6 +77,45 @@ struct RecordingDialog {
 
     // Types host, port and name into the fields and presses Login.
     void LoginTo(std::uint16_t port, const std::string& name = "Taro");
+};
+
+// Sets an environment variable (or, with no value, removes it) until
+// destruction, then puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+// SDL's disk sound driver for every dialog that logs in while this lives:
+// capture reads the input file, playback writes the output file (absolute
+// paths), delayMs per 128 samples (negative: SDL's own real-time pace).
+// SDL reads these when a device opens, so dialogs that log in one after the
+// other under different instances get different files.
+class DiskSound {
+public:
+    DiskSound(const std::string& input, const std::string& output, int delayMs = -1);
+
+private:
+    ScopedEnv driver_;
+    ScopedEnv input_;
+    ScopedEnv output_;
+    ScopedEnv delay_;
+};
+
+// Messages of the shared code (the sound device's "Open error" among them)
+// collected instead of printed, until destruction.
+class SharedMessages {
+public:
+    SharedMessages();
+    ~SharedMessages();
+    std::vector<std::string> Texts() const;
 };
 
 }  // namespace clienttest

@@ -8,8 +8,12 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +23,7 @@
 #include "client/chat_client_dlg.h"
 #include "client/dialog_layout.h"
 #include "client_test_support.h"
+#include "server_process.h"
 #include "common/net_socket.h"
 #include "platform/process.h"
 #include "protocol/messages.h"
@@ -27,6 +32,7 @@
 using namespace tessik;
 using clienttest::Pump;
 using clienttest::RecordingDialog;
+using clienttest::UnusedPort;
 using clienttest::WaitUntil;
 
 namespace {
@@ -45,38 +51,10 @@ bool LogHas(const CChatClientDlg& d, const char* utf8) {
     return Log(d)->toPlainText().contains(QString::fromUtf8(utf8));
 }
 
-std::uint16_t UnusedPort() {
-    std::uint16_t port = 0;
-    testsupport::ListenOnFreePort(&port);  // closed again at once
-    return port;
-}
-
 // The server program on a port of its own.
-class Server {
+class Server : public clienttest::ServerProcess {
 public:
-    Server() {
-        for (int attempt = 0; attempt < 3 && !started_; ++attempt) {
-            port_ = UnusedPort();
-            process_ = std::make_unique<platform::ChildProcess>();
-            if (!process_->Start(ORVANE_BINARY, {std::to_string(port_)})) continue;
-            started_ = process_->WaitForOutput("The server core has started at port", 15000);
-        }
-    }
-    ~Server() {
-        if (process_ && process_->IsRunning()) {
-            process_->WriteInput("\n");
-            int code = 0;
-            if (!process_->Wait(10000, &code)) process_->Kill();
-        }
-    }
-    bool Started() const { return started_; }
-    std::uint16_t Port() const { return port_; }
-    platform::ChildProcess& Process() { return *process_; }
-
-private:
-    std::unique_ptr<platform::ChildProcess> process_;
-    std::uint16_t port_ = 0;
-    bool started_ = false;
+    Server() : ServerProcess(ORVANE_BINARY) {}
 };
 
 // A member that speaks the protocol by hand and records every line it gets.
@@ -257,11 +235,23 @@ TEST(EndToEnd, LogIsKeptAcrossSessionsAndTheListEmptiedAfterEach) {
     EXPECT_TRUE(r.messages.empty());
 }
 
+// A dialog whose capture could not open speaks without frames: while it
+// holds the floor the mix waits for it, and what the other member said
+// comes out once it stops. Playback goes on regardless.
 TEST(EndToEnd, SpeakButtonTakesTheDialogIntoAndOutOfTheMix) {
     Server server;
     ASSERT_TRUE(server.Started());
+    QTemporaryDir dir;
+    const std::string out = dir.filePath(QStringLiteral("out.raw")).toStdString();
+    clienttest::SharedMessages shared;
     RecordingDialog r;
-    LogIn(r, server.Port(), "Taro");
+    {
+        clienttest::DiskSound sound(dir.filePath(QStringLiteral("missing.raw")).toStdString(), out, 2);
+        LogIn(r, server.Port(), "Taro");
+    }
+    EXPECT_EQ(shared.Texts(), std::vector<std::string>{"Open error"});
+    ASSERT_FALSE(r.dialog.SoundDevice().IsCaptureOpen());
+    ASSERT_TRUE(r.dialog.SoundDevice().IsPlaybackOpen());
     RawClient speaker(server.Port());
     ASSERT_TRUE(speaker.Connected());
     speaker.Send("login:Speaker\r\n\r\nVoice Start\r\n\r\n");
@@ -283,11 +273,24 @@ TEST(EndToEnd, SpeakButtonTakesTheDialogIntoAndOutOfTheMix) {
     Pump(100);
     EXPECT_EQ(r.dialog.ReceivedVoiceFrames(), 1);
     EXPECT_EQ(speaker.CountLinesStartingWith("Voice Data:"), 1);
+    EXPECT_EQ(r.dialog.SentVoiceFrames(), 0);
 
     // It stops: the three queued frames are mixed at once.
     speak->click();
     EXPECT_EQ(speak->text(), QStringLiteral("発 言"));
     ASSERT_TRUE(WaitUntil([&] { return r.dialog.ReceivedVoiceFrames() == 4; }));
     EXPECT_TRUE(WaitUntil([&] { return speaker.CountLinesStartingWith("Voice Data:") == 4; }));
+    EXPECT_EQ(r.dialog.PlayedVoiceFrames(), 4);
+
+    // Played as they came: 'V' carries the sample 228.
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.SoundDevice().IsPlaybackSlotFree(4); }));
+    Pump(20);
+    Button(r.dialog, IDC_LOGOUT)->click();
+    ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
+    std::ifstream file(out, std::ios::binary);
+    std::string played((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    played.erase(std::remove(played.begin(), played.end(), '\x80'), played.end());
+    EXPECT_EQ(played, std::string(4 * 128, static_cast<char>(228)));
     EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(shared.Texts().size(), 1u);
 }

@@ -1,0 +1,36 @@
+// The real server program on a free loopback port, for tests that run
+// dialogs against it. Ended with Enter (its orderly way) at destruction, or
+// killed when it does not end in time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/process.h"
+
+namespace clienttest {
+
+// A loopback port that nothing listens on (taken from the system and
+// released again at once).
+std::uint16_t UnusedPort();
+
+class ServerProcess {
+public:
+    // Starts the program at the path; retries on another port should the
+    // chosen one be taken meanwhile.
+    explicit ServerProcess(const char* program);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    bool Started() const { return started_; }
+    std::uint16_t Port() const { return port_; }
+    platform::ChildProcess& Process() { return *process_; }
+
+private:
+    std::unique_ptr<platform::ChildProcess> process_;
+    std::uint16_t port_ = 0;
+    bool started_ = false;
+};
+
+}  // namespace clienttest
