@@ -98,6 +98,12 @@ void LogIn(Member& m, std::uint16_t port, bool speak) {
     if (speak) qobject_cast<QPushButton*>(m.r.dialog.Control(IDC_SPEAK))->click();
 }
 
+// Takes the member off the floor, so that listeners' playback can run dry.
+void StopSpeaking(Member& m) {
+    ASSERT_TRUE(m.r.dialog.IsSpeaking()) << m.name;
+    qobject_cast<QPushButton*>(m.r.dialog.Control(IDC_SPEAK))->click();
+}
+
 // Ends every session; playback writes the rest of its file as it closes.
 void LogOut(const std::vector<Member*>& members) {
     for (Member* m : members) qobject_cast<QPushButton*>(m->r.dialog.Control(IDC_LOGOUT))->click();
@@ -202,11 +208,12 @@ TEST(VoiceEndToEnd, TheListenerHearsTheSpeakersSpeech) {
     ASSERT_NO_FATAL_FAILURE(LogIn(b, server.Port(), false));
     ASSERT_NO_FATAL_FAILURE(LogIn(a, server.Port(), true));
 
-    // The whole speech and a little silence after it, then until playback
-    // has taken everything.
+    // The whole speech and a little silence after it; then the speaker stops
+    // and playback takes everything it was given.
     const int frames = FramesIn(speech);
     ASSERT_TRUE(RunUntil([&] { return b.r.dialog.ReceivedVoiceFrames() >= frames + 16; }))
         << "sent " << a.r.dialog.SentVoiceFrames() << ", received " << b.r.dialog.ReceivedVoiceFrames();
+    StopSpeaking(a);
     ASSERT_TRUE(RunUntil([&] { return b.PlaybackIdle() && a.PlaybackIdle(); }));
     RunUntil([] { return false; }, 100);  // the last block reaches the file
     LogOut({&a, &b});
@@ -252,6 +259,8 @@ TEST(VoiceEndToEnd, TheListenerHearsTheMixOfTwoSpeakers) {
     ASSERT_TRUE(RunUntil([&] { return c.r.dialog.ReceivedVoiceFrames() >= frames + 30; }))
         << "sent " << a.r.dialog.SentVoiceFrames() << " and " << b.r.dialog.SentVoiceFrames() << ", received "
         << c.r.dialog.ReceivedVoiceFrames();
+    StopSpeaking(a);
+    StopSpeaking(b);
     ASSERT_TRUE(RunUntil([&] { return c.PlaybackIdle(); }));
     RunUntil([] { return false; }, 100);
     LogOut({&a, &b, &c});
@@ -301,6 +310,7 @@ TEST(VoiceEndToEnd, LatencyFromCaptureToPlaybackIsMeasured) {
     ASSERT_NO_FATAL_FAILURE(LogIn(b, server.Port(), false));
     ASSERT_NO_FATAL_FAILURE(LogIn(a, server.Port(), true));
     ASSERT_TRUE(RunUntil([&] { return b.r.dialog.ReceivedVoiceFrames() >= kFrames + 16; }));
+    StopSpeaking(a);
     ASSERT_TRUE(RunUntil([&] { return b.PlaybackIdle(); }));
     observer.stop();
     const int received = b.r.dialog.ReceivedVoiceFrames();
