@@ -1,7 +1,8 @@
 // The main dialog of the client. It owns everything: the connection, the
-// receive thread and its buffer, the member list and the message log. Every
-// handler runs on the dialog's thread; the receive thread only reads the
-// connection and fills the receive buffer, which a 10 ms timer drains.
+// receive thread and its buffer, the sound device, the member list and the
+// message log. Every handler runs on the dialog's thread; the receive thread
+// only reads the connection and fills the receive buffer, which a 10 ms
+// timer drains (and, while the user speaks, empties capture of its frames).
 #pragma once
 
 #include <atomic>
