@@ -58,24 +58,30 @@ bool ParseText(std::string_view text, TextStamp* stamp) {
     return true;
 }
 
-// Each round travels as its digits, their complements and a hash of the
-// round: an average of two different rounds breaks at least one of them.
-static std::uint32_t RoundHash(std::int64_t round) {
-    auto h = static_cast<std::uint32_t>(round) * 2654435761u;
-    return h ^ (h >> 15);
+// Each round travels as its digits, their complements and 48 bits of a hash
+// of the round: an average of different rounds breaks at least one of them.
+constexpr int kHashDigits = 8;
+
+static std::uint64_t RoundHash(std::int64_t round) {
+    auto z = static_cast<std::uint64_t>(round) + 0x9e3779b97f4a7c15ull;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
 }
+
+static int HashDigit(std::uint64_t hash, int i) { return static_cast<int>((hash >> (6 * i)) & 63); }
 
 void AppendVoicePayload(std::string& out, std::int64_t round) {
     char payload[protocol::kVoiceFrameLength];
     const char silence = protocol::EncodeSample(protocol::kSilence);
     for (char& c : payload) c = silence;
-    const std::uint32_t hash = RoundHash(round);
     for (int i = 0; i < kRoundDigits; ++i) {
         int digit = static_cast<int>((round >> (6 * i)) & 63);
         payload[i] = CharOf(digit);
         payload[kRoundDigits + i] = CharOf(63 - digit);
-        payload[2 * kRoundDigits + i] = CharOf(static_cast<int>((hash >> (6 * i)) & 63));
     }
+    const std::uint64_t hash = RoundHash(round);
+    for (int i = 0; i < kHashDigits; ++i) payload[2 * kRoundDigits + i] = CharOf(HashDigit(hash, i));
     out.append(payload, sizeof payload);
 }
 
@@ -87,11 +93,9 @@ std::int64_t ParseVoicePayload(std::string_view payload) {
         if (63 - digit != DigitOf(payload[static_cast<size_t>(kRoundDigits + i)])) return -1;
         round |= static_cast<std::int64_t>(digit) << (6 * i);
     }
-    const std::uint32_t hash = RoundHash(round);
-    for (int i = 0; i < kRoundDigits; ++i) {
-        if (DigitOf(payload[static_cast<size_t>(2 * kRoundDigits + i)]) != static_cast<int>((hash >> (6 * i)) & 63)) {
-            return -1;
-        }
+    const std::uint64_t hash = RoundHash(round);
+    for (int i = 0; i < kHashDigits; ++i) {
+        if (DigitOf(payload[static_cast<size_t>(2 * kRoundDigits + i)]) != HashDigit(hash, i)) return -1;
     }
     return round;
 }

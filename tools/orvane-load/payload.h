@@ -22,7 +22,7 @@ struct TextStamp {
 // False when the text was not made by AppendText.
 bool ParseText(std::string_view text, TextStamp* stamp);
 
-// A voice payload whose first twelve characters carry the round number, its
+// A voice payload whose first sixteen characters carry the round number, its
 // complement and a hash of it; the rest is silence. Every speaker sends the same
 // payload for a round, so the average the server mixes is that payload
 // again, and a receiver can tell which round a mixed frame belongs to. A
