@@ -19,7 +19,7 @@ public:
 
     // Starts program with arguments (argv[0] is added). Standard input,
     // output and error are pipes to this process. extraEnvironment holds
-    // "NAME=value" entries added to the inherited environment. False when
+    // "NAME=value" entries that replace or add to the inherited environment. False when
     // the program could not be started.
     bool Start(const std::string& program, const std::vector<std::string>& arguments,
                const std::vector<std::string>& extraEnvironment = {});

@@ -86,8 +86,15 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The extra entries replace inherited ones of the same name.
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        bool replaced = false;
+        for (const auto& extra : extraEnvironment) replaced = replaced || nameOf(extra) == nameOf(entry);
+        if (!replaced) env.push_back(std::move(entry));
+    }
     env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());

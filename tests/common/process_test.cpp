@@ -28,3 +28,14 @@ TEST(ChildProcess, SignalsEndAChildThatWouldRunOn) {
     ASSERT_TRUE(child.Wait(10000, &code));
     EXPECT_EQ(code, 128 + 15);
 }
+
+TEST(ChildProcess, ExtraEnvironmentReplacesAnInheritedVariable) {
+    platform::ChildProcess child;
+    // PATH is always inherited; the child must see the replacement only.
+    ASSERT_TRUE(child.Start("/bin/sh", {"-c", "echo \"[$PATH]\""}, {"PATH=/replaced"}));
+    std::string out;
+    EXPECT_TRUE(child.WaitForOutput("]", 10000, &out));
+    EXPECT_EQ(out, "[/replaced]\n");
+    int code = -1;
+    EXPECT_TRUE(child.Wait(10000, &code));
+}
