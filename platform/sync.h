@@ -3,6 +3,7 @@
 // release that reports failure.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -13,7 +14,8 @@ constexpr int kWaitForever = -1;
 
 class Mutex {
 public:
-    Mutex() = default;
+    Mutex();
+    ~Mutex();
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
@@ -23,13 +25,13 @@ public:
     bool Release();
 
 private:
-    // Built on a plain mutex and a condition: the timed lock of the standard
-    // library is invisible to the thread sanitizer on this toolchain.
-    std::mutex state_;
-    std::condition_variable released_;
-    bool locked_ = false;
-    // Who holds the mutex, so that a release by anyone else fails.
-    std::thread::id owner_{};
+    // The system's mutex, kept opaque so that its header stays out of here.
+    // Its timed lock is the one the thread sanitizer sees; the standard
+    // library's timed mutex goes through a call it misses on this toolchain.
+    alignas(16) unsigned char native_[64];
+    // Who holds the mutex, so that a release by anyone else fails without
+    // touching the system's mutex. Only the holder stores its own id here.
+    std::atomic<std::thread::id> owner_{};
 };
 
 class Semaphore {
@@ -40,6 +42,8 @@ public:
 
     // True when a unit was taken within the time (kWaitForever: no limit).
     bool Wait(int milliseconds);
+    // Takes up to most units that are there now, without waiting; how many.
+    int TakeUpTo(int most);
     // Adds count units; false, and nothing added, when that would pass the maximum.
     bool Release(int count = 1);
     // Sets a fresh count and maximum, as a new semaphore would have.
@@ -47,10 +51,16 @@ public:
     int Count() const;
 
 private:
-    mutable std::mutex mutex_;
+    bool TryTake();
+
+    // Units are taken and added without a lock; the lock and the condition
+    // are only for threads that have to sleep, and a release wakes someone
+    // only while a thread is counted as sleeping.
+    std::atomic<int> count_;
+    std::atomic<int> maximum_;
+    std::atomic<int> sleepers_{0};
+    std::mutex mutex_;
     std::condition_variable available_;
-    int count_;
-    int maximum_;
 };
 
 }  // namespace platform
