@@ -40,6 +40,20 @@ public:
         return took;
     }
 
+    // Copies up to n of the oldest elements into the first of the caller's,
+    // growing them as needed, and removes them; how many, under one lock.
+    int PopMany(std::vector<T>& elements, int n) {
+        if (n > 0 && elements.size() < static_cast<size_t>(n)) elements.resize(static_cast<size_t>(n));
+        Lock(kWaitMs, "Queue Pop Error");
+        int took = 0;
+        for (; took < n && readIndex_ != writeIndex_; ++took) {
+            elements[static_cast<size_t>(took)] = slots_[readIndex_];
+            readIndex_ = Next(readIndex_);
+        }
+        Unlock("Queue Pop Error");
+        return took;
+    }
+
     int GetSize() {
         Lock(kWaitMs, "Queue GetSize Error");
         int size = Count();

@@ -2,6 +2,8 @@
 // can wait for an element, or either can be told not to wait.
 #pragma once
 
+#include <vector>
+
 #include "common/queue.h"
 #include "platform/message_box.h"
 #include "platform/sync.h"
@@ -18,19 +20,14 @@ public:
     CThreadCommunicationBuffer& operator=(const CThreadCommunicationBuffer&) = delete;
 
     // 1 when stored; 0 when wait is 0 and the buffer is full.
-    int Send(const T& element, int wait) {
-        if (!wait && queue_.GetSize() == bufferCapacity_ - 1) return 0;
-        return SendWithin(element, platform::kWaitForever);
-    }
+    int Send(const T& element, int wait) { return SendWithin(element, wait ? platform::kWaitForever : 0); }
 
     // 1 when an element was taken; 0 when wait is 0 and the buffer is empty.
-    int Receive(T& element, int wait) {
-        if (!wait && queue_.GetSize() == 0) return 0;
-        return ReceiveWithin(element, platform::kWaitForever);
-    }
+    int Receive(T& element, int wait) { return ReceiveWithin(element, wait ? platform::kWaitForever : 0); }
 
     // Like a waiting Send, but gives up after the time: 0 then, nothing stored.
     // Lets a producer notice a stop request while the buffer stays full.
+    // With 0 it only looks for a free slot, without touching the queue's lock.
     int SendWithin(const T& element, int milliseconds) {
         if (!freeSlots_.Wait(milliseconds)) {
             if (milliseconds < 0) platform::Fatal("Error at CThreadCommunicationBuffer Send");
@@ -50,6 +47,23 @@ public:
         if (!queue_.Pop(element)) platform::Fatal("Error at CThreadCommunicationBuffer Receive");
         if (!freeSlots_.Release()) platform::Fatal("Error at CThreadCommunicationBuffer Receive");
         return 1;
+    }
+
+    // Takes every element there is, up to most, into the first of the
+    // caller's (in order) with one round on the queue's lock; how many. With
+    // wait it waits for the first without limit, otherwise 0 when empty.
+    int ReceiveAll(std::vector<T>& elements, int most, int wait) {
+        if (most <= 0) return 0;
+        int n = 0;
+        if (wait) {
+            if (!usedSlots_.Wait(platform::kWaitForever)) platform::Fatal("Error at CThreadCommunicationBuffer Receive");
+            n = 1 + usedSlots_.TakeUpTo(most - 1);
+        } else {
+            n = usedSlots_.TakeUpTo(most);
+            if (n == 0) return 0;
+        }
+        if (queue_.PopMany(elements, n) != n || !freeSlots_.Release(n)) platform::Fatal("Error at CThreadCommunicationBuffer Receive");
+        return n;
     }
 
     // Empties the buffer as a new one is. Only while no other thread uses it.
