@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "server/message_text.h"
 #include "server/record_codes.h"
@@ -9,6 +10,8 @@ namespace {
 // Records found waiting together leave in one send, up to about this many
 // bytes; the bytes on the wire are the same as one send per record.
 constexpr std::size_t kBatchBytes = 32 * 1024;
+// Records taken from the buffer in one round on its lock.
+constexpr int kTakeRecords = 32;
 
 bool EndsConnection(int code) { return code == MSG_LOGOUT_SUCCEEDED || code == MSG_DISCONNECTED; }
 
@@ -27,15 +30,26 @@ void SendAll(CNetSocket* connection, const std::string& text) {
 
 std::uint32_t session_writer_thread(void* argument) {
     auto* p = static_cast<SessionWriterParameters*>(argument);
-    OutgoingMessage message;
+    std::vector<OutgoingMessage> taken;
+    std::size_t next = 0;
+    std::size_t count = 0;
     std::string text;
     text.reserve(kBatchBytes + 4096);
     bool ending = false;
     bool stopped = false;
     while (!ending && !stopped) {
-        p->outgoing->Receive(message, 1);
         text.clear();
+        // Waits only for the first record of a send; the rest are those
+        // already there, taken a handful at a time.
+        bool waitForOne = true;
         for (;;) {
+            if (next == count) {
+                next = 0;
+                count = static_cast<std::size_t>(p->outgoing->ReceiveAll(taken, kTakeRecords, waitForOne ? 1 : 0));
+                if (count == 0) break;
+            }
+            waitForOne = false;
+            const OutgoingMessage& message = taken[next++];
             if (message.code == MSG_WRITER_STOP) {
                 // Someone else closed the session (or never opened it).
                 stopped = true;
@@ -51,7 +65,7 @@ std::uint32_t session_writer_thread(void* argument) {
                 ending = true;
                 break;
             }
-            if (text.size() >= kBatchBytes || !p->outgoing->Receive(message, 0)) break;
+            if (text.size() >= kBatchBytes) break;
         }
         SendAll(p->connection, text);
     }
