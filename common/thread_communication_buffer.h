@@ -74,6 +74,9 @@ public:
     }
 
     int GetSize() { return queue_.GetSize(); }
+    // Elements a non-waiting Send would still store, read without a lock. While
+    // a Receive is under way it may count that element's slot as still taken.
+    int FreeSlots() const { return freeSlots_.Count(); }
     int Capacity() const { return bufferCapacity_; }
 
 private:

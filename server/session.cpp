@@ -157,7 +157,7 @@ bool CSession::SendMessage(const OutgoingMessage& message) {
     if (occupied_) {
         bool ending = message.code == MSG_LOGOUT_SUCCEEDED || message.code == MSG_DISCONNECTED ||
                       message.code == MSG_WRITER_STOP;
-        bool room = ending || outgoing_.GetSize() < outgoing_.Capacity() - 1 - kEndingSlots;
+        bool room = ending || outgoing_.FreeSlots() > kEndingSlots;
         // Never waits: the lock is held, and a client that stops reading must
         // not hold up the thread that sends to everyone.
         if (room) sent = outgoing_.Send(message, 0) == 1;

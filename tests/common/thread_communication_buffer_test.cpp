@@ -109,3 +109,72 @@ TEST(ThreadCommunicationBuffer, ReceivedElementIsTheCallersOwnCopy) {
     }
     EXPECT_EQ(s, std::string(200, 'r'));
 }
+
+TEST(ThreadCommunicationBuffer, ReceiveAllTakesWhatIsThereInOrderUpToTheLimitAndFreesTheSlots) {
+    CThreadCommunicationBuffer<std::string> b(30);
+    std::vector<std::string> got;
+    EXPECT_EQ(b.ReceiveAll(got, 8, 0), 0);  // empty: no wait, nothing taken
+    for (int i = 0; i < 29; ++i) ASSERT_EQ(b.Send(std::to_string(i), 0), 1);
+    ASSERT_EQ(b.Send("full", 0), 0);
+    ASSERT_EQ(b.ReceiveAll(got, 8, 1), 8);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(got[static_cast<size_t>(i)], std::to_string(i));
+    // Exactly the eight taken slots are free again.
+    for (int i = 29; i < 37; ++i) ASSERT_EQ(b.Send(std::to_string(i), 0), 1);
+    EXPECT_EQ(b.Send("full", 0), 0);
+    ASSERT_EQ(b.ReceiveAll(got, 100, 0), 29);
+    for (int i = 0; i < 29; ++i) EXPECT_EQ(got[static_cast<size_t>(i)], std::to_string(i + 8));
+    EXPECT_EQ(b.GetSize(), 0);
+    std::string one = "unchanged";
+    EXPECT_EQ(b.Receive(one, 0), 0);
+    EXPECT_EQ(one, "unchanged");
+}
+
+TEST(ThreadCommunicationBuffer, WaitingReceiveAllAgainstManyProducersLosesNothingAndKeepsEachOrder) {
+    CThreadCommunicationBuffer<std::pair<int, int>> b(30);
+    constexpr int kProducers = 3;
+    constexpr int kEach = 5000;
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&b, p] {
+            for (int i = 0; i < kEach; ++i) {
+                // Mixes waiting and non-waiting sends; a refused one is retried.
+                if (i % 2 == 0) {
+                    b.Send({p, i}, 1);
+                } else {
+                    while (b.Send({p, i}, 0) == 0) std::this_thread::yield();
+                }
+            }
+        });
+    }
+    std::vector<int> next(kProducers, 0);
+    std::vector<std::pair<int, int>> got;
+    int total = 0;
+    while (total < kProducers * kEach) {
+        int n = b.ReceiveAll(got, 7, 1);
+        ASSERT_GE(n, 1);
+        ASSERT_LE(n, 7);
+        for (int k = 0; k < n; ++k) {
+            auto [p, i] = got[static_cast<size_t>(k)];
+            ASSERT_EQ(i, next[static_cast<size_t>(p)]++);
+        }
+        total += n;
+    }
+    for (auto& t : producers) t.join();
+    EXPECT_EQ(b.GetSize(), 0);
+}
+
+TEST(ThreadCommunicationBuffer, FreeSlotsFollowsSendsReceivesAndReset) {
+    CThreadCommunicationBuffer<int> b(30);
+    EXPECT_EQ(b.FreeSlots(), 29);
+    for (int i = 0; i < 29; ++i) ASSERT_EQ(b.Send(i, 0), 1);
+    EXPECT_EQ(b.FreeSlots(), 0);
+    int v = 0;
+    ASSERT_EQ(b.Receive(v, 0), 1);
+    EXPECT_EQ(b.FreeSlots(), 1);
+    std::vector<int> got;
+    ASSERT_EQ(b.ReceiveAll(got, 5, 0), 5);
+    EXPECT_EQ(b.FreeSlots(), 6);
+    EXPECT_EQ(b.FreeSlots(), b.Capacity() - 1 - b.GetSize());
+    b.Reset();
+    EXPECT_EQ(b.FreeSlots(), 29);
+}
