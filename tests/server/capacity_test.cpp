@@ -8,14 +8,8 @@
 
 namespace {
 
-// "m1" ... "m25".
-std::string NumberedName(int i) {
-    std::string name = "m";
-    name += std::to_string(i);
-    return name;
-}
-
 using servertest::MemberListText;
+using servertest::NumberedName;
 using servertest::MemberLoginText;
 using servertest::MemberLogoutText;
 using servertest::MessageText;

@@ -94,4 +94,7 @@ protected:
     ServerProcess server;
 };
 
+// "m1" ... "m25": a member name per slot.
+inline std::string NumberedName(int i) { return "m" + std::to_string(i); }
+
 }  // namespace servertest

@@ -12,15 +12,9 @@
 
 namespace {
 
-// "m1" ... "m25".
-std::string NumberedName(int i) {
-    std::string name = "m";
-    name += std::to_string(i);
-    return name;
-}
-
 using servertest::kWaitMs;
 using servertest::MemberListText;
+using servertest::NumberedName;
 using servertest::MessageText;
 using servertest::RawClient;
 
