@@ -95,6 +95,10 @@ protected:
 };
 
 // "m1" ... "m25": a member name per slot.
-inline std::string NumberedName(int i) { return "m" + std::to_string(i); }
+inline std::string NumberedName(int i) {
+    std::string name = "m";  // appended, not concatenated: GCC 12 warns falsely on the latter
+    name += std::to_string(i);
+    return name;
+}
 
 }  // namespace servertest
