@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/info_request.h"
 #include "platform/console.h"
 #include "platform/message_box.h"
 #include "server/port.h"
@@ -14,9 +15,33 @@ void Print(const std::string& text) {
     std::fflush(stdout);
 }
 
+constexpr const char* kUsage =
+    "Usage: orvane [PORT]\n"
+    "Voice and text conference server for the local network.\n"
+    "\n"
+    "  PORT         TCP port to listen on, 1024 to 65535 (default 1024); any\n"
+    "               other value means 1024. Without PORT, or with more than\n"
+    "               one argument, the server asks for the port.\n"
+    "  -h, --help   show this text and exit\n"
+    "  --version    show the version and exit\n"
+    "\n"
+    "Enter on the console, SIGINT or SIGTERM stops the server: every member is\n"
+    "told \"disconnected\" first. See orvane(1).\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    switch (InfoRequestFromArguments(argc, argv)) {
+    case InfoRequest::kHelp:
+        Print(kUsage);
+        return 0;
+    case InfoRequest::kVersion:
+        Print(std::string("Orvane ") + ORVANE_VERSION + "\n");
+        return 0;
+    case InfoRequest::kNone:
+        break;
+    }
+
     platform::SetProgramName("Orvane");
     Print(std::string("Orvane ") + ORVANE_VERSION + "\n");
     Print("Voice and text conference server for the local network\n");

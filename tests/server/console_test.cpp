@@ -101,4 +101,42 @@ TEST(Console, APortInUseEndsTheServerWithoutAFalseStart) {
     ExpectBanner(server.Output());
 }
 
+// Reads standard output to its end (the program has exited).
+std::string AllOutput(ServerProcess& server) {
+    std::string out = server.Output();
+    while (server.Child().ReadOutput(&out, 1000)) {
+    }
+    return out;
+}
+
+// A lone --help, -h or --version answers and ends at once: standard input
+// stays open, so a server that had started instead would still be waiting.
+TEST(Console, InformationOptionsAnswerInsteadOfServing) {
+    for (const char* option : {"--help", "-h"}) {
+        ServerProcess server;
+        ASSERT_TRUE(server.StartWith({option}));
+        EXPECT_EQ(server.WaitForExit(), 0) << option;
+        std::string out = AllOutput(server);
+        EXPECT_EQ(out.rfind("Usage: orvane [PORT]\n", 0), 0u) << out;
+        EXPECT_NE(out.find("--version"), std::string::npos) << out;
+        EXPECT_EQ(out.find("has started"), std::string::npos) << out;
+        EXPECT_EQ(out.find(kPrompt), std::string::npos) << out;
+    }
+    ServerProcess server;
+    ASSERT_TRUE(server.StartWith({"--version"}));
+    EXPECT_EQ(server.WaitForExit(), 0);
+    EXPECT_EQ(AllOutput(server), "Orvane 1.0.0\n");
+}
+
+// Beside another argument an option is nothing special: two arguments show
+// the prompt, as they always did.
+TEST(Console, OptionsAmongOtherArgumentsKeepTheirOldMeaning) {
+    std::uint16_t port = servertest::FreePort();
+    ServerProcess prompted;
+    ASSERT_TRUE(prompted.StartWith({"--help", "5000"}, std::to_string(port) + "\n"));
+    ASSERT_TRUE(prompted.WaitForOutput(servertest::kStartedLine)) << prompted.Output();
+    EXPECT_EQ(prompted.Output().substr(Banner(prompted.Output()).size()), kPrompt + StartedLines(port));
+    Stop(prompted);
+}
+
 }  // namespace
