@@ -3,6 +3,7 @@
 # using only colours of the 16-colour palette and no anti-aliasing:
 #   program-32.png, program-16.png  icon 128, the program: a speech balloon
 #                                   with a red dot for the voice
+#   program-48/64/128/256.png       the same, scaled up for desktop menus
 #   member.png                      icon 130, a small red dot
 #   speaker.png                     icon 131, a red ring around a red dot
 # The PNGs are committed; run this again only to change a picture.
@@ -35,3 +36,13 @@ draw 16 program-16.png \
   -stroke none -fill '#FFFFFF' -draw 'rectangle 4,9 6,10' \
   -stroke '#808080' -draw 'line 3,4 10,4' -draw 'line 3,7 8,7' \
   -stroke '#800000' -fill '#FF0000' -draw 'circle 12,12 12,9'
+
+# The program's icon for desktop menus at the usual sizes, scaled by whole
+# factors with no smoothing so that every pixel stays a block of one colour.
+scale() {  # source factor output
+  convert "$1" -filter point -resize "$(( $2 * 100 ))%" -strip -define png:color-type=6 "$3"
+}
+scale program-16.png 3 program-48.png
+scale program-32.png 2 program-64.png
+scale program-32.png 4 program-128.png
+scale program-32.png 8 program-256.png
