@@ -1,10 +1,16 @@
-# Entry points: `make run`, `make test`, `make client`, `make bench`.
+# Entry points: `make run`, `make test`, `make client`, `make bench`,
+# `make install` (PREFIX, DESTDIR) and `make package`.
 PORT ?= 1024
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
+PACKAGE_BUILD ?= build-package
 
-.PHONY: all deps build run test client bench clean
+# The build's own progress only: no folder chatter from the make that CMake runs.
+BUILD_TOOL = cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
+
+.PHONY: all deps build run test client bench install package clean
 
 all: build
 
@@ -13,13 +19,13 @@ deps:
 
 build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
+	@$(BUILD_TOOL)
 
 run: build
-	./$(BUILD)/orvane $(PORT)
+	@./$(BUILD)/orvane $(PORT)
 
 client: build
-	./$(BUILD)/tessik
+	@./$(BUILD)/tessik
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
@@ -27,5 +33,20 @@ test: build
 bench: build
 	@bash scripts/bench $(BUILD)
 
+# Installs both programs, the menu entry, icons, service unit, manual pages and
+# documentation under PREFIX (staged under DESTDIR when given).
+install: BUILD_TOOL = cmake --build $(BUILD) -j $(JOBS) --target orvane tessik orvane_packaging_files -- --no-print-directory
+install: CMAKE_FLAGS += -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+
+# The Debian packages orvane and tessik, built apart from the tests.
+package: deps
+	@cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF \
+	       -DORVANE_BUILD_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j $(JOBS) -- --no-print-directory
+	@cd $(PACKAGE_BUILD) && cpack -G DEB >/dev/null
+	@ls $(PACKAGE_BUILD)/*.deb
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) $(PACKAGE_BUILD) build-asan build-tsan build-fuzz
