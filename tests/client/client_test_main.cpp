@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include "client/icons.h"
 #include "platform/message_box.h"
@@ -21,6 +22,11 @@ int main(int argc, char** argv) {
     // an "Open error" box; tests that need sound of their own choose the disk
     // driver themselves.
     if (!qEnvironmentVariableIsSet("SDL_AUDIODRIVER")) qputenv("SDL_AUDIODRIVER", "dummy");
+    // Qt warns on every start without a runtime folder: give it a private one.
+    QTemporaryDir runtimeDir;
+    if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") && runtimeDir.isValid()) {
+        qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
+    }
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     tessik::InitResources();
