@@ -30,4 +30,16 @@ void MemberList::Replace(const std::vector<int>& ids, const std::vector<std::str
 void MemberList::Clear() {
     ids_.clear();
     names_.clear();
+    speakers_.clear();
 }
+
+bool MemberList::SetSpeakers(const std::vector<int>& ids) {
+    std::vector<int> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (sorted == speakers_) return false;
+    speakers_.swap(sorted);
+    return true;
+}
+
+bool MemberList::IsSpeaking(int id) const { return std::binary_search(speakers_.begin(), speakers_.end(), id); }

@@ -91,6 +91,9 @@ void RecordingDialog::LoginTo(std::uint16_t port, const std::string& name) {
     static_cast<QLineEdit*>(dialog.Control(IDC_PORT))->setText(QString::number(port));
     static_cast<QLineEdit*>(dialog.Control(IDC_NAME))->setText(QString::fromStdString(name));
     static_cast<QPushButton*>(dialog.Control(IDC_LOGIN))->click();
+    // The attempt goes on while the dialog runs; wait until it has ended
+    // (logged in, or the failure told).
+    WaitUntil([this] { return !dialog.IsConnecting(); });
 }
 
 ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {

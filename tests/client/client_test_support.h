@@ -75,7 +75,8 @@ struct RecordingDialog {
     // Runs inside the "message box", like the box's own event loop would.
     std::function<void(const std::string&)> whileBoxOpen;
 
-    // Types host, port and name into the fields and presses Login.
+    // Types host, port and name into the fields, presses Login and waits
+    // until the connection attempt has ended.
     void LoginTo(std::uint16_t port, const std::string& name = "Taro");
 };
 
