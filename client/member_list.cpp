@@ -18,6 +18,11 @@ bool MemberList::Remove(int id) {
     auto index = found - ids_.begin();
     ids_.erase(found);
     names_.erase(names_.begin() + index);
+    // A member who leaves speaks no more; whoever gets the ID next starts
+    // unmarked.
+    if (std::find(ids_.begin(), ids_.end(), id) == ids_.end()) {
+        speakers_.erase(std::remove(speakers_.begin(), speakers_.end(), id), speakers_.end());
+    }
     return true;
 }
 

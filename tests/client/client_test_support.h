@@ -67,6 +67,23 @@ private:
     std::atomic<bool> peerClosed_{false};
 };
 
+// The member list view as "name:icon", the icon being 130 (a member) or 131
+// (a speaker), told apart by their pictures; "?" for any other picture.
+QStringList MemberViewWithIcons(const CChatClientDlg& dialog);
+
+// A listening socket on 127.0.0.1 whose backlog is full: a connection to it
+// is neither taken nor refused, it just waits.
+class SilentHost {
+public:
+    SilentHost();
+    std::uint16_t Port() const { return port_; }
+
+private:
+    std::uint16_t port_ = 0;
+    CNetSocket listener_;
+    CNetSocket filler_;
+};
+
 // A dialog whose message boxes are recorded instead of shown.
 struct RecordingDialog {
     RecordingDialog();
