@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -246,9 +247,7 @@ void CChatClientDlg::UpdateButtons() {
 // ---- Enter routing ----
 
 bool CChatClientDlg::eventFilter(QObject* watched, QEvent* event) {
-    // The button forgets a Space that was down when it lost the focus
-    // without saying so; a hold ends there.
-    if (watched == speakButton_ && event->type() == QEvent::FocusOut && speakPressed_) OnSpeakReleased();
+    if (watched == speakButton_) WatchSpeakButton(event);
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
@@ -508,6 +507,7 @@ void CChatClientDlg::OnSpeakPressed() {
     if (!loggedIn_ || speakPressed_) return;
     speakPressed_ = true;
     speakHeld_ = false;
+    speakLeftButton_ = false;
     pressStartedSpeaking_ = !IsSpeaking();
     if (pressStartedSpeaking_) OnSpeakButton();
     holdTimer_->start();
@@ -516,10 +516,40 @@ void CChatClientDlg::OnSpeakPressed() {
 void CChatClientDlg::OnSpeakReleased() {
     if (!speakPressed_) return;
     const bool held = speakHeld_;
+    const bool cancelled = speakLeftButton_;
     ForgetSpeakPress();
     if (!loggedIn_ || !IsSpeaking()) return;
-    // A click while speaking toggles it off; a hold ends with its release.
-    if (held || !pressStartedSpeaking_) OnSpeakButton();
+    // A hold gives the floor back wherever it ends.
+    if (held) {
+        OnSpeakButton();
+        return;
+    }
+    // A click: the press that found the user silent already toggled, a
+    // click while speaking toggles off. A press that left the button before
+    // it ended is no click, and leaves the floor as it was before it.
+    const bool toggleOff = pressStartedSpeaking_ ? cancelled : !cancelled;
+    if (toggleOff) OnSpeakButton();
+}
+
+// What the button itself does not report: a release outside it (which ends
+// the press without a signal), the pointer leaving it (the button then
+// reports a release, which is no click), and the focus leaving it while Space
+// is down (its release will never come).
+void CChatClientDlg::WatchSpeakButton(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            speakLeftButton_ = !speakButton_->rect().contains(mouse->position().toPoint());
+            if (event->type() == QEvent::MouseButtonRelease && speakLeftButton_ && speakPressed_) OnSpeakReleased();
+            break;
+        }
+        case QEvent::FocusOut:
+            if (speakPressed_) OnSpeakReleased();
+            break;
+        default:
+            break;
+    }
 }
 
 void CChatClientDlg::ForgetSpeakPress() {

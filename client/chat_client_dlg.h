@@ -119,6 +119,7 @@ private:
     void OnSpeakPressed();
     void OnSpeakReleased();
     void ForgetSpeakPress();
+    void WatchSpeakButton(QEvent* event);
 
     CServerConnection connection_;
     CVoicePath voice_;
@@ -154,6 +155,8 @@ private:
     bool speakPressed_ = false;
     bool speakHeld_ = false;
     bool pressStartedSpeaking_ = false;
+    // The pointer was off the button at the press's last move or release.
+    bool speakLeftButton_ = false;
 
     MessageHook messageHook_;
 };

@@ -522,6 +522,20 @@ TEST(Speaking, AClickTogglesAndAHoldSpeaksOnlyWhileHeld) {
     EXPECT_FALSE(r.dialog.IsSpeaking());
     expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
 
+    // A press that ends off the button is no click: it leaves the floor as
+    // it found it.
+    QTest::mousePress(speak, Qt::LeftButton);
+    QTest::mouseRelease(speak, Qt::LeftButton, {}, QPoint(-10, -10));
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
+    QTest::mouseClick(speak, Qt::LeftButton);
+    QTest::mousePress(speak, Qt::LeftButton);
+    QTest::mouseRelease(speak, Qt::LeftButton, {}, QPoint(-10, -10));
+    EXPECT_TRUE(r.dialog.IsSpeaking());
+    QTest::mouseClick(speak, Qt::LeftButton);
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
+
     // Space with the focus on the button: the same two ways.
     speak->setFocus(Qt::OtherFocusReason);
     QTest::keyClick(speak, Qt::Key_Space);
