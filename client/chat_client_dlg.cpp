@@ -231,17 +231,19 @@ void CChatClientDlg::LoginAs(const std::string& host, int port, const std::strin
 
 // ---- Enabling ----
 
-void CChatClientDlg::UpdateButtons() {
+void CChatClientDlg::UpdateButtons() { EnableControls(loggedIn_); }
+
+void CChatClientDlg::EnableControls(bool session) {
     // While connecting, what the attempt was started with stays as it is on
     // screen, and logout is how to give up.
     const bool connecting = connection_.IsConnecting();
     hostEdit_->setEnabled(!connecting);
     nameEdit_->setEnabled(!connecting);
     portEdit_->setEnabled(!connecting);
-    loginButton_->setEnabled(!loggedIn_ && !connecting);
-    logoutButton_->setEnabled(loggedIn_ || connecting);
-    speakButton_->setEnabled(loggedIn_);
-    postButton_->setEnabled(loggedIn_);
+    loginButton_->setEnabled(!session && !connecting);
+    logoutButton_->setEnabled(session || connecting);
+    speakButton_->setEnabled(session);
+    postButton_->setEnabled(session);
 }
 
 // ---- Enter routing ----
@@ -381,10 +383,13 @@ void CChatClientDlg::BeginSession() {
     memberView_->clear();
     postText_.clear();
     ShowFields();
-    loggedIn_ = true;
-    UpdateButtons();
+    EnableControls(true);
     postEdit_->setFocus(Qt::OtherFocusReason);
+    // Logged in only once the sound devices are open: a message box about
+    // them runs its own event loop, and the ticks meanwhile must not yet
+    // take this for a session.
     voice_.Open();
+    loggedIn_ = true;
 }
 
 void CChatClientDlg::RequestLogout() {

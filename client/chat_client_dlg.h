@@ -109,6 +109,9 @@ private:
     void InitDialog();
     void RouteEnter();
     void UpdateButtons();
+    // Which controls the user can use, for a session (or none); a
+    // connection attempt counts as well.
+    void EnableControls(bool session);
     void RebuildMemberView();
     void AppendToLog(const std::string& text);
     // The rest of Login, once the connection attempt has ended.
