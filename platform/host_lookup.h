@@ -28,7 +28,7 @@ public:
     // Forgets the lookup: its answer, whenever it comes, goes nowhere.
     void Cancel();
 
-    struct Request;  // the resolver's record, freed by whichever side is last
+    struct Request;  // the resolver's record
 
 private:
     Request* request_ = nullptr;

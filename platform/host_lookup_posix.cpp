@@ -3,36 +3,50 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <signal.h>
 
-#include <atomic>
-#include <cstring>
+#include <algorithm>
+#include <mutex>
+#include <vector>
 
 namespace platform {
 
-// The resolver writes into the request from its own thread until it is
-// done, so the request outlives an owner that gives up on it: whichever of
-// the owner's Cancel and the resolver's completion comes second frees it.
+// The system resolver works on the request from a thread of its own until
+// it is done with it, so a request that its owner gives up on while it is
+// being worked on cannot be freed yet: it waits among the abandoned ones
+// and is freed by a later lookup once the resolver has finished.
 struct HostLookup::Request {
-    enum : int { kRunning = 0, kDone = 1, kAbandoned = 2 };
-
     std::string host;
     addrinfo hints{};
     gaicb block{};
     gaicb* list[1] = {&block};
-    sigevent notify{};
-    std::atomic<int> state{kRunning};
 
+    bool Done() { return ::gai_error(&block) != EAI_INPROGRESS; }
     void Free() {
         if (block.ar_result) ::freeaddrinfo(block.ar_result);
         delete this;
     }
-
-    static void Completed(sigval value) {
-        auto* request = static_cast<Request*>(value.sival_ptr);
-        if (request->state.exchange(kDone) == kAbandoned) request->Free();
-    }
 };
+
+namespace {
+
+std::mutex abandonedMutex;
+// Never destroyed: requests still with the resolver when the program ends
+// stay reachable from here.
+std::vector<HostLookup::Request*>& Abandoned() {
+    static auto* requests = new std::vector<HostLookup::Request*>;
+    return *requests;
+}
+
+void FreeFinishedAbandoned() {
+    std::lock_guard<std::mutex> lock(abandonedMutex);
+    auto& requests = Abandoned();
+    auto finished = std::stable_partition(requests.begin(), requests.end(),
+                                          [](HostLookup::Request* r) { return !r->Done(); });
+    for (auto it = finished; it != requests.end(); ++it) (*it)->Free();
+    requests.erase(finished, requests.end());
+}
+
+}  // namespace
 
 HostLookup::~HostLookup() { Cancel(); }
 
@@ -41,17 +55,18 @@ void HostLookup::Cancel() {
     Request* request = request_;
     request_ = nullptr;
     if (!request) return;
-    // A request the resolver has not started is taken back at once; one it
-    // is working on is left to it.
-    if (::gai_cancel(&request->block) == EAI_CANCELED) {
+    // A request the resolver has not started is taken back at once.
+    if (::gai_cancel(&request->block) == EAI_CANCELED || request->Done()) {
         request->Free();
         return;
     }
-    if (request->state.exchange(Request::kAbandoned) == Request::kDone) request->Free();
+    std::lock_guard<std::mutex> lock(abandonedMutex);
+    Abandoned().push_back(request);
 }
 
 void HostLookup::Start(const std::string& host) {
     Cancel();
+    FreeFinishedAbandoned();
     in_addr dotted{};
     if (::inet_aton(host.c_str(), &dotted) != 0) {
         address_ = dotted.s_addr;
@@ -67,10 +82,7 @@ void HostLookup::Start(const std::string& host) {
     request->hints.ai_socktype = SOCK_STREAM;
     request->block.ar_name = request->host.c_str();
     request->block.ar_request = &request->hints;
-    request->notify.sigev_notify = SIGEV_THREAD;
-    request->notify.sigev_notify_function = &Request::Completed;
-    request->notify.sigev_value.sival_ptr = request;
-    if (::getaddrinfo_a(GAI_NOWAIT, request->list, 1, &request->notify) != 0) {
+    if (::getaddrinfo_a(GAI_NOWAIT, request->list, 1, nullptr) != 0) {
         delete request;
         return;
     }
@@ -80,12 +92,9 @@ void HostLookup::Start(const std::string& host) {
 
 HostLookup::Result HostLookup::Poll(std::uint32_t* address) {
     if (settled_ == Result::kPending) {
-        // Done only once the completion has run too, so that the request
-        // is never freed while the resolver still reports on it.
-        if (request_->state.load() != Request::kDone) return Result::kPending;
-        int error = ::gai_error(&request_->block);
+        if (!request_->Done()) return Result::kPending;
         const addrinfo* first = request_->block.ar_result;
-        if (error == 0 && first && first->ai_addr) {
+        if (::gai_error(&request_->block) == 0 && first && first->ai_addr) {
             address_ = reinterpret_cast<const sockaddr_in*>(first->ai_addr)->sin_addr.s_addr;
             settled_ = Result::kFound;
         } else {
