@@ -1,12 +1,10 @@
-// The main dialog of the client. It owns everything: the connection, the
-// receive thread and its buffer, the sound device, the member list and the
-// message log. Every handler runs on the dialog's thread; the receive thread
-// only reads the connection and fills the receive buffer, which a 10 ms
-// timer drains (and, while the user speaks, empties capture of its frames).
+// The main dialog of the client: the widgets, the fields, which controls are
+// enabled, the routing of Enter and the speak button. What it shows comes
+// from two parts it owns and drives from a 10 ms timer: the connection to
+// the server (lines in, requests out, never blocking the window) and the
+// voice path (capture out, mixed voice in). Neither knows the dialog.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -16,11 +14,8 @@
 
 #include "client/incoming_message.h"
 #include "client/member_list.h"
-#include "client/wave_device.h"
-#include "common/net_socket.h"
-#include "common/thread_communication_buffer.h"
-#include "platform/net.h"
-#include "platform/thread.h"
+#include "client/server_connection.h"
+#include "client/voice_path.h"
 
 class QLineEdit;
 class QListWidget;
@@ -29,29 +24,21 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 
-// What receive_thread works with; a member of the dialog, filled by Login.
-struct ReceiveThreadArgs {
-    CNetSocket* socket = nullptr;
-    CThreadCommunicationBuffer<std::string>* buffer = nullptr;
-    // Set when the dialog no longer wants the lines (session closed or dialog
-    // going away): a thread waiting for room in a full buffer gives up.
-    std::atomic<bool> stop{false};
-};
-
-// Reads lines from the connection into the buffer until the connection ends.
-std::uint32_t receive_thread(void* argument);
-
 class CChatClientDlg : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kReceiveBufferSlots = 30;
     static constexpr int kTimerPeriodMs = 10;
+    // Holding the speak button longer than this speaks only while it is held.
+    static constexpr int kHoldToTalkMs = 300;
 
     explicit CChatClientDlg(QWidget* parent = nullptr);
     ~CChatClientDlg() override;
 
     // ---- Session (buttons, Enter routing, timer). ----
+    // Starts connecting; the session begins once the connection is made
+    // (the timer sees to it), or the failure is told.
     void Login();
+    // Ends a connection attempt at once, or asks the server to log out.
     void RequestLogout();
     void CloseSession();
     void TimerTick();
@@ -63,6 +50,7 @@ public:
     void PostText();
 
     // ---- Speaking. ----
+    // A click toggles the floor.
     void OnSpeakButton();
     void StartSpeaking();
     void StopSpeaking();
@@ -89,25 +77,27 @@ public:
 
     // ---- State, for tests and automation. ----
     bool IsLoggedIn() const { return loggedIn_; }
-    bool IsSpeaking() const { return speaking_; }
+    bool IsConnecting() const { return connection_.IsConnecting(); }
+    bool IsSpeaking() const { return voice_.IsSending(); }
+    // The speak button has been held down long enough to count as a hold.
+    bool IsSpeakHeld() const { return speakPressed_ && speakHeld_; }
     int OwnId() const { return ownId_; }
     int OwnVoicePass() const { return ownVoicePass_; }
     const MemberList& Members() const { return memberList_; }
-    const IncomingMessage& Incoming() const { return incomingMessage_; }
-    // Voice frames that arrived whole and went on to playback.
-    int ReceivedVoiceFrames() const { return receivedVoiceFrames_; }
-    // Of those, the frames playback took (the others found their slot in
-    // use and were dropped).
-    int PlayedVoiceFrames() const { return playedVoiceFrames_; }
-    // Captured frames sent to the server as voice.
-    int SentVoiceFrames() const { return sentVoiceFrames_; }
-    // Capture and playback.
-    const CWaveDevice& SoundDevice() const { return sound_; }
+    const IncomingMessage& Incoming() const { return connection_.Incoming(); }
+    int ReceivedVoiceFrames() const { return voice_.ReceivedVoiceFrames(); }
+    int PlayedVoiceFrames() const { return voice_.PlayedVoiceFrames(); }
+    int SentVoiceFrames() const { return voice_.SentVoiceFrames(); }
+    const CWaveDevice& SoundDevice() const { return voice_.SoundDevice(); }
+    CServerConnection& Connection() { return connection_; }
     // The control with that id (1000 to 1010), or null.
     QWidget* Control(int id) const;
 
     // Fills host, name and port and logs in, as if the user had typed them.
     void LoginAs(const std::string& host, int port, const std::string& name);
+
+public slots:
+    void done(int result) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -119,23 +109,23 @@ private:
     void InitDialog();
     void RouteEnter();
     void UpdateButtons();
+    // Which controls the user can use, for a session (or none); a
+    // connection attempt counts as well.
+    void EnableControls(bool session);
     void RebuildMemberView();
     void AppendToLog(const std::string& text);
-    void SendText(std::string_view bytes);
-    // Stops the receive thread of the last session (if any) and waits for it,
-    // so that nothing else is using the receive buffer or the line buffer.
-    void FinishReceiveThread();
+    // The rest of Login, once the connection attempt has ended.
+    void ContinueLogin();
+    void BeginSession();
 
-    // The voice path: frames between the connection and the sound device.
-    void SendCapturedVoice();
-    void PlayReceivedVoice(std::uint8_t* frame);
+    // The speak button pressed and released (mouse or Space).
+    void OnSpeakPressed();
+    void OnSpeakReleased();
+    void ForgetSpeakPress();
+    void WatchSpeakButton(QEvent* event);
 
-    platform::SockAddrIn serverAddress_{};
-    CNetSocket connection_;
-    CThreadCommunicationBuffer<std::string> receiveBuffer_{kReceiveBufferSlots};
-    ReceiveThreadArgs threadArgs_;
-    platform::Thread receiveThread_;
-    int voiceFrameLength_ = protocol::kVoiceFrameLength;
+    CServerConnection connection_;
+    CVoicePath voice_;
 
     QLineEdit* hostEdit_ = nullptr;
     QLineEdit* nameEdit_ = nullptr;
@@ -149,6 +139,7 @@ private:
     QListWidget* memberView_ = nullptr;
     QMenu* contextMenu_ = nullptr;
     QTimer* timer_ = nullptr;
+    QTimer* holdTimer_ = nullptr;
 
     std::string host_;
     std::string name_;
@@ -158,20 +149,17 @@ private:
     QIcon memberIcon_;
     QIcon speakerIcon_;
     bool loggedIn_ = false;
-    bool speaking_ = false;
     bool tickGate_ = true;
-    IncomingMessage incomingMessage_;
     int ownId_ = 0;
     int ownVoicePass_ = 0;
     MemberList memberList_;
-    int receivedVoiceFrames_ = 0;
-    int playedVoiceFrames_ = 0;
-    int sentVoiceFrames_ = 0;
-    // One "Voice Data:" message, reused for every frame sent.
-    std::string voiceMessage_;
-    // Opened at login, closed when the session ends; destruction closes
-    // whatever is still open.
-    CWaveDevice sound_;
+    // The speak button is down; it has been down past the hold time; the
+    // press is what started speaking.
+    bool speakPressed_ = false;
+    bool speakHeld_ = false;
+    bool pressStartedSpeaking_ = false;
+    // The pointer was off the button at the press's last move or release.
+    bool speakLeftButton_ = false;
 
     MessageHook messageHook_;
 };

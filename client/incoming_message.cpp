@@ -122,7 +122,10 @@ MessageOutcome IncomingMessage::Apply(MemberList& members) const {
     MessageOutcome out;
     switch (kind) {
         case KIND_NONE:
+            break;
         case KIND_SPEAKING_LIST:
+            // Marks who speaks; the list's members and order stay.
+            out.membersChanged = members.SetSpeakers(ids);
             break;
         case KIND_LOGIN_SUCCEEDED:
             out.takeIdentity = true;

@@ -18,6 +18,11 @@ bool MemberList::Remove(int id) {
     auto index = found - ids_.begin();
     ids_.erase(found);
     names_.erase(names_.begin() + index);
+    // A member who leaves speaks no more; whoever gets the ID next starts
+    // unmarked.
+    if (std::find(ids_.begin(), ids_.end(), id) == ids_.end()) {
+        speakers_.erase(std::remove(speakers_.begin(), speakers_.end(), id), speakers_.end());
+    }
     return true;
 }
 
@@ -30,4 +35,16 @@ void MemberList::Replace(const std::vector<int>& ids, const std::vector<std::str
 void MemberList::Clear() {
     ids_.clear();
     names_.clear();
+    speakers_.clear();
 }
+
+bool MemberList::SetSpeakers(const std::vector<int>& ids) {
+    std::vector<int> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (sorted == speakers_) return false;
+    speakers_.swap(sorted);
+    return true;
+}
+
+bool MemberList::IsSpeaking(int id) const { return std::binary_search(speakers_.begin(), speakers_.end(), id); }

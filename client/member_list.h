@@ -1,6 +1,7 @@
 // The members the client knows to be logged in, in the order the server
-// listed them, later arrivals inserted by ID. Holds no widget: the dialog
-// rebuilds its list view from it after every change.
+// listed them, later arrivals inserted by ID, and which of them the server
+// last said are speaking. Holds no widget: the dialog rebuilds its list view
+// from it after every change.
 #pragma once
 
 #include <string>
@@ -16,7 +17,12 @@ public:
     bool Remove(int id);
     // Becomes exactly the given entries (ids and names of equal length).
     void Replace(const std::vector<int>& ids, const std::vector<std::string>& names);
+    // Empties the list and forgets the speakers.
     void Clear();
+    // The IDs the server's last speaking list named. It marks members; it
+    // never adds, removes or reorders them. True when the set changed.
+    bool SetSpeakers(const std::vector<int>& ids);
+    bool IsSpeaking(int id) const;
 
     int Count() const { return static_cast<int>(ids_.size()); }
     const std::vector<int>& Ids() const { return ids_; }
@@ -25,4 +31,5 @@ public:
 private:
     std::vector<int> ids_;
     std::vector<std::string> names_;
+    std::vector<int> speakers_;  // sorted
 };

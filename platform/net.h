@@ -39,6 +39,15 @@ int SocketListen(SOCKET s, int backlog);
 SOCKET SocketAccept(SOCKET s, SockAddrIn* peer);
 // Connected sockets get TCP_NODELAY as well.
 int SocketConnect(SOCKET s, const SockAddrIn& addr);
+// Connecting without waiting: the socket is made non-blocking and the
+// connection is started. 0 when it is already made, kConnectPending while
+// it is under way (ask SocketConnectPoll), SOCKET_ERROR when it failed.
+constexpr int kConnectPending = 1;
+int SocketConnectStart(SOCKET s, const SockAddrIn& addr);
+// 0 once the connection is made (the socket blocks again and has
+// TCP_NODELAY, like one from SocketConnect), kConnectPending while under way,
+// SOCKET_ERROR when it failed. Never waits.
+int SocketConnectPoll(SOCKET s);
 int SocketGetName(SOCKET s, SockAddrIn* addr);
 int SocketSend(SOCKET s, const void* data, int length);
 int SocketSendTo(SOCKET s, const void* data, int length, const SockAddrIn& to);

@@ -7,6 +7,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -78,6 +79,38 @@ int SocketConnect(SOCKET s, const SockAddrIn& addr) {
         r = ::connect(Fd(s), reinterpret_cast<sockaddr*>(&n), sizeof n);
     } while (r < 0 && errno == EINTR);
     if (r != 0) return SOCKET_ERROR;
+    SetNoDelay(Fd(s));
+    return 0;
+}
+
+int SocketConnectStart(SOCKET s, const SockAddrIn& addr) {
+    int flags = ::fcntl(Fd(s), F_GETFL);
+    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) != 0) return SOCKET_ERROR;
+    sockaddr_in n = ToNative(addr);
+    int r;
+    do {
+        r = ::connect(Fd(s), reinterpret_cast<sockaddr*>(&n), sizeof n);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0) return SocketConnectPoll(s);
+    // EINTR above means the connection goes on in the background as well.
+    return (errno == EINPROGRESS || errno == EALREADY) ? kConnectPending : SOCKET_ERROR;
+}
+
+int SocketConnectPoll(SOCKET s) {
+    pollfd p{};
+    p.fd = Fd(s);
+    p.events = POLLOUT;
+    int ready;
+    do {
+        ready = ::poll(&p, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return SOCKET_ERROR;
+    if (ready == 0) return kConnectPending;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return SOCKET_ERROR;
+    int flags = ::fcntl(Fd(s), F_GETFL);
+    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags & ~O_NONBLOCK) != 0) return SOCKET_ERROR;
     SetNoDelay(Fd(s));
     return 0;
 }

@@ -36,6 +36,7 @@ bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::string BuildLogin(std::string_view name) { return Request(kLogin, name); }
 std::string BuildWhoAreLogin() { return Request(kWhoAreLogin); }
+std::string BuildWhoAreSpeaking() { return Request(kWhoAreSpeaking); }
 std::string BuildMessage(std::string_view text) { return Request(kMessage, text); }
 std::string BuildLogout() { return Request(kLogout); }
 std::string BuildVoiceStart() { return Request(kVoiceStart); }
@@ -131,6 +132,7 @@ ClientRequest ClassifyClientLine(std::string_view line, std::string_view* value)
     };
     if (StartsWith(line, kLogin)) return with(kLogin, ClientRequest::kLogin);
     if (Equals(line, kWhoAreLogin)) return ClientRequest::kWhoAreLogin;
+    if (Equals(line, kWhoAreSpeaking)) return ClientRequest::kWhoAreSpeaking;
     if (StartsWith(line, kMessage)) return with(kMessage, ClientRequest::kMessage);
     if (Equals(line, kLogout)) return ClientRequest::kLogout;
     if (Equals(line, kVoiceStart)) return ClientRequest::kVoiceStart;

@@ -21,6 +21,11 @@ inline constexpr std::string_view kLogout = "logout";
 inline constexpr std::string_view kVoiceStart = "Voice Start";
 inline constexpr std::string_view kVoiceStop = "Voice Stop";
 inline constexpr std::string_view kVoiceData = "Voice Data:";
+// Asked once, after "Who are login?": from then on the server sends this
+// connection the speaking member list whenever it changes. A server that
+// does not know the line ignores it, and a connection that never asks gets
+// nothing new.
+inline constexpr std::string_view kWhoAreSpeaking = "Who are speaking?";
 
 // Server to client: first lines.
 inline constexpr std::string_view kLoginSucceeded = "login succeeded";
@@ -41,6 +46,7 @@ inline constexpr std::string_view kName = "Name:";
 // ---- Builders: client requests, each one whole message. ----
 std::string BuildLogin(std::string_view name);
 std::string BuildWhoAreLogin();
+std::string BuildWhoAreSpeaking();
 std::string BuildMessage(std::string_view text);
 std::string BuildLogout();
 std::string BuildVoiceStart();
@@ -85,6 +91,7 @@ enum class ClientRequest {
     kNone,
     kLogin,
     kWhoAreLogin,
+    kWhoAreSpeaking,
     kMessage,
     kLogout,
     kVoiceStart,

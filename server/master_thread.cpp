@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/voice_codec.h"
@@ -27,7 +28,8 @@ public:
           stopping_(p.stopping),
           taken_(static_cast<std::size_t>(p.sessionCount) + 1),
           listIds_(static_cast<std::size_t>(p.sessionCount)),
-          listNames_(static_cast<std::size_t>(p.sessionCount)) {}
+          listNames_(static_cast<std::size_t>(p.sessionCount)),
+          wantsSpeakers_(static_cast<std::size_t>(p.sessionCount), false) {}
 
     void Run() {
         while (!Stopping()) {
@@ -79,19 +81,25 @@ private:
             case EV_WHO:
                 MemberList(s);
                 break;
+            case EV_WHO_SPEAKING:
+                SubscribeToSpeakers(s);
+                break;
             case EV_LOGOUT:
                 Logout(s);
+                SpeakersMayHaveChanged();
                 break;
             case EV_VOICE_START: {
                 int id = 0;
                 Identify(s, kNameLength, &id);
                 mixer_.AddMember(name_, id);
+                SpeakersMayHaveChanged();
                 break;
             }
             case EV_VOICE_STOP: {
                 int id = 0;
                 s->GetID(&id);
                 mixer_.RemoveMember(id);
+                SpeakersMayHaveChanged();
                 break;
             }
             case EV_VOICE_DATA: {
@@ -161,7 +169,82 @@ private:
         s->SendMessage(reply_);
     }
 
+    // ---- Who is speaking ----
+    // Only connections that asked hear about speakers; the flag belongs to
+    // the connection, so it ends with the connection's logout event (every
+    // connection ends with exactly one, before its slot can be reused).
+
+    int IndexOf(const CSession* s) const {
+        for (int i = 0; i < count_; ++i) {
+            if (sessions_[i] == s) return i;
+        }
+        return -1;
+    }
+
+    void SubscribeToSpeakers(CSession* s) {
+        int index = IndexOf(s);
+        if (index < 0) return;
+        if (!wantsSpeakers_[static_cast<std::size_t>(index)]) {
+            wantsSpeakers_[static_cast<std::size_t>(index)] = true;
+            ++speakerSubscribers_;
+        }
+        // Answered at once with the list as it stands, which is also what
+        // later changes are measured against.
+        BuildSpeakingList(&lastSpeakers_);
+        ToOutgoingSpeakingList(lastSpeakers_);
+        s->SendMessage(reply_);
+    }
+
+    void Unsubscribe(const CSession* s) {
+        int index = IndexOf(s);
+        if (index < 0 || !wantsSpeakers_[static_cast<std::size_t>(index)]) return;
+        wantsSpeakers_[static_cast<std::size_t>(index)] = false;
+        --speakerSubscribers_;
+    }
+
+    // The members in the mix, in the order of their session slots, with the
+    // names the member list shows. A connection that speaks without having
+    // logged in is no member and is not listed.
+    void BuildSpeakingList(std::vector<std::pair<int, std::string>>* list) {
+        list->clear();
+        for (int i = 0; i < count_; ++i) {
+            int id = 0;
+            std::string name;
+            if (!At(i).GetID(&id) || !At(i).GetName(&name, kNameLength)) continue;
+            if (mixer_.QueuedFrames(id) < 0) continue;
+            list->emplace_back(id, std::move(name));
+        }
+    }
+
+    void ToOutgoingSpeakingList(const std::vector<std::pair<int, std::string>>& list) {
+        reply_.Resize(static_cast<int>(list.size()));
+        reply_.code = MSG_SPEAKING_LIST;
+        for (std::size_t i = 0; i < list.size(); ++i) reply_.SetEntry(static_cast<int>(i), list[i].first, list[i].second);
+    }
+
+    // Sends the list to every connection that asked for it. A connection
+    // whose buffer is full misses this one; each list is whole, so the next
+    // change puts it right.
+    void SendSpeakingList(const OutgoingMessage& list) {
+        for (int i = 0; i < count_; ++i) {
+            if (wantsSpeakers_[static_cast<std::size_t>(i)]) At(i).SendMessage(list);
+        }
+    }
+
+    // After a start, a stop or a departure: the new list goes out only when
+    // it differs from the last one (a second "Voice Start", or a stop from
+    // someone not speaking, sends nothing).
+    void SpeakersMayHaveChanged() {
+        if (speakerSubscribers_ == 0) return;
+        BuildSpeakingList(&speakers_);
+        if (speakers_ == lastSpeakers_) return;
+        lastSpeakers_.swap(speakers_);
+        ToOutgoingSpeakingList(lastSpeakers_);
+        SendSpeakingList(reply_);
+    }
+
     void Logout(CSession* s) {
+        Unsubscribe(s);
         int id = 0;
         Identify(s, kLogoutNameLength, &id);
         // Gone from now on: no list shows the member after its logout has
@@ -207,6 +290,12 @@ private:
     std::vector<bool> taken_;
     std::vector<int> listIds_;
     std::vector<std::string> listNames_;
+    // By session slot: the connection there asked for the speaking list.
+    std::vector<bool> wantsSpeakers_;
+    int speakerSubscribers_ = 0;
+    // The speaking list as last sent, and the one being compared with it.
+    std::vector<std::pair<int, std::string>> lastSpeakers_;
+    std::vector<std::pair<int, std::string>> speakers_;
 };
 
 }  // namespace

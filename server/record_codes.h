@@ -12,6 +12,8 @@ inline constexpr int EV_LOGOUT = 49213;
 inline constexpr int EV_VOICE_START = 49214;
 inline constexpr int EV_VOICE_STOP = 49215;
 inline constexpr int EV_VOICE_DATA = 49216;
+// The connection asks for the speaking member list, now and on every change.
+inline constexpr int EV_WHO_SPEAKING = 49217;
 
 // master_thread (or the core at shutdown) -> a session's writer.
 inline constexpr int MSG_LOGIN_SUCCEEDED = 49310;

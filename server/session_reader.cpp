@@ -47,6 +47,9 @@ std::uint32_t session_reader_thread(void* argument) {
                 case protocol::ClientRequest::kWhoAreLogin:
                     event.code = EV_WHO;
                     break;
+                case protocol::ClientRequest::kWhoAreSpeaking:
+                    event.code = EV_WHO_SPEAKING;
+                    break;
                 case protocol::ClientRequest::kMessage:
                     event.code = EV_MESSAGE;
                     event.SetText(value);

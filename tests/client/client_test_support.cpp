@@ -1,6 +1,8 @@
 #include "client_test_support.h"
 
 #include <QElapsedTimer>
+#include <QImage>
+#include <QListWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -8,6 +10,7 @@
 #include <stdexcept>
 
 #include "client/dialog_layout.h"
+#include "client/icons.h"
 #include "platform/message_box.h"
 #include "platform/net.h"
 #include "support/loopback.h"
@@ -78,6 +81,33 @@ bool FakeServer::WaitForReceived(std::string_view needle, int timeoutMs) const {
     return WaitUntil([&] { return Received().find(needle) != std::string::npos; }, timeoutMs);
 }
 
+QStringList MemberViewWithIcons(const CChatClientDlg& dialog) {
+    auto picture = [](const QIcon& icon) { return icon.pixmap(QSize(12, 12)).toImage(); };
+    const QImage member = picture(tessik::LoadIcon(tessik::IDI_MEMBER));
+    const QImage speaker = picture(tessik::LoadIcon(tessik::IDI_SPEAKER));
+    auto* view = qobject_cast<QListWidget*>(dialog.Control(tessik::IDC_MEMBERS));
+    QStringList shown;
+    for (int i = 0; i < view->count(); ++i) {
+        QImage image = picture(view->item(i)->icon());
+        QString mark = image == member ? QStringLiteral("130") : image == speaker ? QStringLiteral("131") : QStringLiteral("?");
+        shown << view->item(i)->text() + QLatin1Char(':') + mark;
+    }
+    return shown;
+}
+
+SilentHost::SilentHost() {
+    listener_.Create(platform::kAfInet, platform::kSockStream, 0);
+    if (listener_.Bind(testsupport::LoopbackAddress(0)) != 0 || listener_.Listen(0) != 0) {
+        throw std::runtime_error("no listener");
+    }
+    platform::SockAddrIn address{};
+    listener_.GetSockName(&address);
+    port_ = platform::NetToHostShort(address.port);
+    // The one connection a backlog of 0 holds; it is never accepted.
+    filler_.Create(platform::kAfInet, platform::kSockStream, 0);
+    if (filler_.Connect(testsupport::LoopbackAddress(port_)) != 0) throw std::runtime_error("no filler");
+}
+
 RecordingDialog::RecordingDialog() {
     dialog.SetMessageHook([this](const std::string& text) {
         messages.push_back(text);
@@ -91,6 +121,9 @@ void RecordingDialog::LoginTo(std::uint16_t port, const std::string& name) {
     static_cast<QLineEdit*>(dialog.Control(IDC_PORT))->setText(QString::number(port));
     static_cast<QLineEdit*>(dialog.Control(IDC_NAME))->setText(QString::fromStdString(name));
     static_cast<QPushButton*>(dialog.Control(IDC_LOGIN))->click();
+    // The attempt goes on while the dialog runs; wait until it has ended
+    // (logged in, or the failure told).
+    WaitUntil([this] { return !dialog.IsConnecting(); });
 }
 
 ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {

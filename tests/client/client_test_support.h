@@ -67,6 +67,23 @@ private:
     std::atomic<bool> peerClosed_{false};
 };
 
+// The member list view as "name:icon", the icon being 130 (a member) or 131
+// (a speaker), told apart by their pictures; "?" for any other picture.
+QStringList MemberViewWithIcons(const CChatClientDlg& dialog);
+
+// A listening socket on 127.0.0.1 whose backlog is full: a connection to it
+// is neither taken nor refused, it just waits.
+class SilentHost {
+public:
+    SilentHost();
+    std::uint16_t Port() const { return port_; }
+
+private:
+    std::uint16_t port_ = 0;
+    CNetSocket listener_;
+    CNetSocket filler_;
+};
+
 // A dialog whose message boxes are recorded instead of shown.
 struct RecordingDialog {
     RecordingDialog();
@@ -75,7 +92,8 @@ struct RecordingDialog {
     // Runs inside the "message box", like the box's own event loop would.
     std::function<void(const std::string&)> whileBoxOpen;
 
-    // Types host, port and name into the fields and presses Login.
+    // Types host, port and name into the fields, presses Login and waits
+    // until the connection attempt has ended.
     void LoginTo(std::uint16_t port, const std::string& name = "Taro");
 };
 

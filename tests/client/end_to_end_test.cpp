@@ -238,6 +238,46 @@ TEST(EndToEnd, LogIsKeptAcrossSessionsAndTheListEmptiedAfterEach) {
 // A dialog whose capture could not open speaks without frames: while it
 // holds the floor the mix waits for it, and what the other member said
 // comes out once it stops. Playback goes on regardless.
+TEST(EndToEnd, EveryDialogMarksWhoIsSpeaking) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog taro, hanako;
+    LogIn(taro, server.Port(), "Taro");
+    LogIn(hanako, server.Port(), "Hanako");
+    auto shows = [&](const QStringList& expected) {
+        for (RecordingDialog* r : {&taro, &hanako}) {
+            if (!WaitUntil([&] { return clienttest::MemberViewWithIcons(r->dialog) == expected; })) {
+                ADD_FAILURE() << clienttest::MemberViewWithIcons(r->dialog).join(QLatin1Char(' ')).toStdString();
+                return;
+            }
+        }
+    };
+    shows({"Taro:130", "Hanako:130"});
+
+    // A client of the old kind speaks too: it never asked, and only the
+    // dialogs mark it.
+    RawClient plain(server.Port());
+    ASSERT_TRUE(plain.Connected());
+    plain.Send("login:Plain\r\n\r\nVoice Start\r\n\r\n");
+    shows({"Taro:130", "Hanako:130", "Plain:131"});
+
+    Button(hanako.dialog, IDC_SPEAK)->click();
+    shows({"Taro:130", "Hanako:131", "Plain:131"});
+    Button(hanako.dialog, IDC_SPEAK)->click();
+    shows({"Taro:130", "Hanako:130", "Plain:131"});
+    Button(taro.dialog, IDC_SPEAK)->click();
+    shows({"Taro:131", "Hanako:130", "Plain:131"});
+    // A speaker who leaves is unmarked with the departure.
+    plain.Send("logout\r\n\r\n");
+    shows({"Taro:131", "Hanako:130"});
+    // The old client saw every change go by, and none of the lists.
+    ASSERT_TRUE(WaitUntil([&] { return plain.CountLinesStartingWith("logout succeeded") == 1; }));
+    EXPECT_EQ(plain.CountLinesStartingWith("Member login"), 1);
+    EXPECT_EQ(plain.CountLinesStartingWith("Speaking Member Size:"), 0);
+    EXPECT_TRUE(taro.messages.empty());
+    EXPECT_TRUE(hanako.messages.empty());
+}
+
 TEST(EndToEnd, SpeakButtonTakesTheDialogIntoAndOutOfTheMix) {
     Server server;
     ASSERT_TRUE(server.Started());

@@ -192,20 +192,45 @@ TEST(IncomingMessage, EmptyFullListEmptiesTheMembers) {
     EXPECT_EQ(members.Count(), 0);
 }
 
-TEST(IncomingMessage, SpeakingListChangesNothing) {
-    IncomingMessage m;
+TEST(IncomingMessage, SpeakingListMarksSpeakersAndKeepsTheMembers) {
+    auto apply = [](MemberList& members, std::initializer_list<const char*> lines) {
+        IncomingMessage m;
+        for (const char* line : lines) m.ParseLine(line);
+        return m.Apply(members);
+    };
     MemberList members = ListOf({1, 2}, {"A", "B"});
-    m.ParseLine("Speaking Member Size:00002");
-    EXPECT_EQ(m.kind, KIND_SPEAKING_LIST);  // not taken for "Member Size:"
-    for (const char* line : {"ID:00007", "Name:X", "ID:00008", "Name:Y"}) m.ParseLine(line);
-    EXPECT_EQ(m.entriesFilled, 2);
-    MessageOutcome out = m.Apply(members);
-    EXPECT_FALSE(out.membersChanged);
+    IncomingMessage header;
+    header.ParseLine("Speaking Member Size:00002");
+    EXPECT_EQ(header.kind, KIND_SPEAKING_LIST);  // not taken for "Member Size:"
+
+    // Speakers who are not listed (7) add nobody; the list stays as it is.
+    MessageOutcome out = apply(members, {"Speaking Member Size:00002", "ID:00002", "Name:B", "ID:00007", "Name:X"});
+    EXPECT_TRUE(out.membersChanged);
     EXPECT_FALSE(out.closeSession);
     EXPECT_TRUE(out.logText.empty());
     EXPECT_FALSE(out.playVoice);
     EXPECT_EQ(members.Ids(), (std::vector<int>{1, 2}));
     EXPECT_EQ(members.Names(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_FALSE(members.IsSpeaking(1));
+    EXPECT_TRUE(members.IsSpeaking(2));
+    EXPECT_TRUE(members.IsSpeaking(7));
+
+    // The same set again changes nothing; an entry without its Name line
+    // does not count.
+    EXPECT_FALSE(apply(members, {"Speaking Member Size:00002", "ID:00007", "Name:X", "ID:00002", "Name:B"}).membersChanged);
+    EXPECT_TRUE(apply(members, {"Speaking Member Size:00002", "ID:00001", "Name:A", "ID:00002"}).membersChanged);
+    EXPECT_TRUE(members.IsSpeaking(1));
+    EXPECT_FALSE(members.IsSpeaking(2));
+
+    // A member who logs in or out keeps the marks of the others; an empty
+    // list clears them, and so does the end of the session.
+    EXPECT_TRUE(apply(members, {"Member login", "ID:00003", "Name:C"}).membersChanged);
+    EXPECT_TRUE(members.IsSpeaking(1));
+    EXPECT_TRUE(apply(members, {"Speaking Member Size:00000"}).membersChanged);
+    EXPECT_FALSE(members.IsSpeaking(1));
+    apply(members, {"Speaking Member Size:00001", "ID:00003", "Name:C"});
+    members.Clear();
+    EXPECT_FALSE(members.IsSpeaking(3));
 }
 
 TEST(IncomingMessage, VoiceDataCopiesExactly128CharactersAndDropsShortOnes) {

@@ -6,7 +6,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QElapsedTimer>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -26,6 +29,7 @@ using clienttest::WaitUntil;
 namespace {
 
 QPushButton* Button(const CChatClientDlg& d, int id) { return qobject_cast<QPushButton*>(d.Control(id)); }
+QLineEdit* Edit(const CChatClientDlg& d, int id) { return qobject_cast<QLineEdit*>(d.Control(id)); }
 QPlainTextEdit* Log(const CChatClientDlg& d) { return qobject_cast<QPlainTextEdit*>(d.Control(IDC_LOG)); }
 QListWidget* View(const CChatClientDlg& d) { return qobject_cast<QListWidget*>(d.Control(IDC_MEMBERS)); }
 
@@ -44,7 +48,7 @@ void LogIn(RecordingDialog& r, FakeServer& server, const std::string& name = "Ta
     r.LoginTo(server.Port(), name);
     ASSERT_TRUE(r.dialog.IsLoggedIn()) << (r.messages.empty() ? "" : r.messages.back());
     server.Accept();
-    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\n"));
 }
 
 std::string ListOf(std::initializer_list<std::pair<int, std::string>> members) {
@@ -61,7 +65,7 @@ TEST(Login, SendsLoginThenListRequestAsExactBytes) {
     FakeServer server;
     RecordingDialog r;
     LogIn(r, server, "Taro");
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\n");
     EXPECT_TRUE(r.messages.empty());
     EXPECT_EQ(r.dialog.OwnId(), 0);
 
@@ -74,19 +78,19 @@ TEST(Login, SendsLoginThenListRequestAsExactBytes) {
     // A second press while logged in does nothing.
     r.dialog.Login();
     Pump(50);
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\n");
 }
 
 TEST(Login, NamesTravelAsUtf8BytesAndAnEmptyNameAsNothing) {
     FakeServer server;
     RecordingDialog r;
     LogIn(r, server, "太郎");
-    EXPECT_EQ(server.Received(), "login:\xE5\xA4\xAA\xE9\x83\x8E\r\n\r\nWho are login?\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:\xE5\xA4\xAA\xE9\x83\x8E\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\n");
     server.Send("logout succeeded\r\n\r\n");
     ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
 
     LogIn(r, server, "");
-    EXPECT_EQ(server.Received(), "login:\r\n\r\nWho are login?\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\n");
 }
 
 TEST(Login, ClosedPortIsToldAndALaterLoginWorks) {
@@ -214,7 +218,7 @@ TEST(Session, LogoutWaitsForTheReplyThenEndsWithoutAMessage) {
     ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
     // Ending the session always says "Voice Stop", after the logout.
     ASSERT_TRUE(WaitUntil([&] { return server.PeerClosed(); }));
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nlogout\r\n\r\nVoice Stop\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nlogout\r\n\r\nVoice Stop\r\n\r\n");
     Pump(150);
     EXPECT_TRUE(r.messages.empty());
 }
@@ -227,7 +231,7 @@ TEST(Speaking, StartAndStopAreSentWithTheirCaptions) {
     // Before the login reply, too.
     speak->click();
     EXPECT_EQ(speak->text(), QString::fromUtf8("発言中"));
-    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nVoice Start\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Start\r\n\r\n"));
     speak->click();
     EXPECT_EQ(speak->text(), QStringLiteral("発 言"));
     ASSERT_TRUE(server.WaitForReceived("Voice Start\r\n\r\nVoice Stop\r\n\r\n"));
@@ -244,13 +248,13 @@ TEST(Speaking, LogoutWhileSpeakingStopsFirst) {
     Button(r.dialog, IDC_LOGOUT)->click();
     ASSERT_TRUE(server.WaitForReceived("logout\r\n\r\n"));
     EXPECT_EQ(server.Received(),
-              "login:Taro\r\n\r\nWho are login?\r\n\r\nVoice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n");
+              "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n");
     EXPECT_FALSE(r.dialog.IsSpeaking());
     EXPECT_EQ(Button(r.dialog, IDC_SPEAK)->text(), QStringLiteral("発 言"));
     server.Send("logout succeeded\r\n\r\n");
     ASSERT_TRUE(WaitUntil([&] { return server.PeerClosed(); }));
     EXPECT_EQ(server.Received(),
-              "login:Taro\r\n\r\nWho are login?\r\n\r\nVoice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n"
+              "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n"
               "Voice Stop\r\n\r\n");
 }
 
@@ -328,7 +332,7 @@ TEST(ReceiveThread, DestroyingTheDialogWhileTheBufferIsFullReturns) {
     r.reset();  // must neither hang nor touch the released buffer
     EXPECT_TRUE(WaitUntil([&] { return server.PeerClosed(); }, 5000));
     // Closing without logout sends nothing more.
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\n");
 }
 
 TEST(LineBuffer, AMessageHalfAssembledWhenTheConnectionBrokeIsDropped) {
@@ -344,4 +348,269 @@ TEST(LineBuffer, AMessageHalfAssembledWhenTheConnectionBrokeIsDropped) {
     server.Send("Message:new\r\nName:Y\r\n\r\n");
     ASSERT_TRUE(WaitUntil([&] { return !Log(r.dialog)->toPlainText().isEmpty(); }));
     EXPECT_EQ(Log(r.dialog)->toPlainText(), QStringLiteral("Y> new\n"));
+}
+
+// ---- Connecting while the window runs ----
+
+namespace {
+
+// Counts the dialog's paint events and keeps asking it to repaint.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) : widget_(widget) {
+        widget->installEventFilter(this);
+        timer_.callOnTimeout([this] { widget_->update(); });
+        timer_.start(20);
+    }
+    int Paints() const { return paints_; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints_;
+        return false;
+    }
+
+private:
+    QWidget* widget_;
+    QTimer timer_;
+    int paints_ = 0;
+};
+
+void StartLogin(RecordingDialog& r, std::uint16_t port, const char* host = "127.0.0.1") {
+    Edit(r.dialog, IDC_HOST)->setText(QString::fromLatin1(host));
+    Edit(r.dialog, IDC_PORT)->setText(QString::number(port));
+    Button(r.dialog, IDC_LOGIN)->click();
+}
+
+std::array<bool, 4> FieldsOf(const CChatClientDlg& d) {
+    return {Edit(d, IDC_HOST)->isEnabled(), Edit(d, IDC_NAME)->isEnabled(), Edit(d, IDC_PORT)->isEnabled(),
+            Edit(d, IDC_POST_TEXT)->isEnabled()};
+}
+
+}  // namespace
+
+TEST(Connecting, AHostThatNeverAnswersLeavesTheWindowRunningAndFailsAtTheLimit) {
+    clienttest::SilentHost host;
+    RecordingDialog r;
+    r.dialog.show();
+    constexpr int kLimitMs = 1500;
+    r.dialog.Connection().SetConnectTimeLimit(kLimitMs);
+    QElapsedTimer clock;
+    clock.start();
+    StartLogin(r, host.Port());
+
+    // Login has returned; the attempt goes on with the fields and Login
+    // disabled and Logout ready to give up.
+    ASSERT_TRUE(r.dialog.IsConnecting());
+    EXPECT_FALSE(r.dialog.IsLoggedIn());
+    EXPECT_EQ(ButtonsOf(r.dialog), (std::array<bool, 4>{false, true, false, false}));
+    EXPECT_EQ(FieldsOf(r.dialog), (std::array<bool, 4>{false, false, false, true}));
+    PaintCounter painter(&r.dialog);
+    ASSERT_TRUE(WaitUntil([&] { return !r.messages.empty(); }, 30000));
+
+    EXPECT_EQ(r.messages, std::vector<std::string>{"ホストに接続できませんでした"});
+    EXPECT_GE(clock.elapsed(), kLimitMs);
+    // The window kept painting while it waited.
+    EXPECT_GE(painter.Paints(), 2);
+    EXPECT_FALSE(r.dialog.IsConnecting());
+    EXPECT_FALSE(r.dialog.IsLoggedIn());
+    EXPECT_EQ(ButtonsOf(r.dialog), (std::array<bool, 4>{true, false, false, false}));
+    EXPECT_EQ(FieldsOf(r.dialog), (std::array<bool, 4>{true, true, true, true}));
+}
+
+TEST(Connecting, LogoutEndsTheAttemptAtOnceAndALoginByNameWorksAfterwards) {
+    clienttest::SilentHost host;
+    FakeServer server;
+    RecordingDialog r;
+    StartLogin(r, host.Port());
+    ASSERT_TRUE(r.dialog.IsConnecting());
+    Button(r.dialog, IDC_LOGOUT)->click();
+    EXPECT_FALSE(r.dialog.IsConnecting());
+    EXPECT_EQ(ButtonsOf(r.dialog), (std::array<bool, 4>{true, false, false, false}));
+    EXPECT_EQ(FieldsOf(r.dialog), (std::array<bool, 4>{true, true, true, true}));
+    Pump(100);
+    EXPECT_TRUE(r.messages.empty());
+
+    // A name is looked up without the window waiting; the session that
+    // follows is the usual one, byte for byte.
+    StartLogin(r, server.Port(), "localhost");
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsLoggedIn(); })) << (r.messages.empty() ? "" : r.messages.back());
+    server.Accept();
+    ASSERT_TRUE(server.WaitForReceived("Who are speaking?\r\n\r\n"));
+    EXPECT_EQ(server.Received(), "login:(No name)\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\n");
+    EXPECT_TRUE(r.messages.empty());
+}
+
+TEST(Connecting, ClosingTheDialogEndsTheAttemptAtOnce) {
+    clienttest::SilentHost host;
+    RecordingDialog r;
+    r.dialog.show();
+    StartLogin(r, host.Port());
+    ASSERT_TRUE(r.dialog.IsConnecting());
+    r.dialog.close();
+    EXPECT_FALSE(r.dialog.IsConnecting());
+    EXPECT_FALSE(r.dialog.isVisible());
+    Pump(100);
+    EXPECT_TRUE(r.messages.empty());
+
+    // Esc ends the dialog the other way, and the attempt with it.
+    RecordingDialog esc;
+    esc.dialog.show();
+    StartLogin(esc, host.Port());
+    ASSERT_TRUE(esc.dialog.IsConnecting());
+    esc.dialog.reject();
+    EXPECT_FALSE(esc.dialog.IsConnecting());
+}
+
+TEST(Connecting, ANameThatDoesNotResolveIsToldInTwoLines) {
+    RecordingDialog r;
+    // Whether the resolver says no or says nothing in time, the user hears
+    // the same.
+    r.dialog.Connection().SetConnectTimeLimit(3000);
+    StartLogin(r, 1024, "no-such-host.invalid");
+    ASSERT_TRUE(WaitUntil([&] { return !r.messages.empty(); }, 30000));
+    EXPECT_EQ(r.messages, std::vector<std::string>{"インターネット接続が切れているか、\r\nホストが見つかりませんでした"});
+    EXPECT_FALSE(r.dialog.IsConnecting());
+    EXPECT_TRUE(Button(r.dialog, IDC_LOGIN)->isEnabled());
+}
+
+// ---- Push-to-talk on the speak button ----
+
+TEST(Speaking, AClickTogglesAndAHoldSpeaksOnlyWhileHeld) {
+    FakeServer server;
+    RecordingDialog r;
+    r.dialog.show();
+    LogIn(r, server);
+    QPushButton* speak = Button(r.dialog, IDC_SPEAK);
+    const QString active = QString::fromUtf8("発言中");
+    const QString stopped = QStringLiteral("発 言");
+    std::string expected = server.Received();
+    auto expectSent = [&](const char* more) {
+        expected += more;
+        EXPECT_TRUE(server.WaitForReceived(expected)) << expected;
+        EXPECT_EQ(server.Received(), expected);
+    };
+
+    // A click toggles on, the next one off (no event loop runs between
+    // press and release, so the hold time cannot pass).
+    QTest::mouseClick(speak, Qt::LeftButton);
+    EXPECT_TRUE(r.dialog.IsSpeaking());
+    EXPECT_EQ(speak->text(), active);
+    expectSent("Voice Start\r\n\r\n");
+    QTest::mouseClick(speak, Qt::LeftButton);
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    EXPECT_EQ(speak->text(), stopped);
+    expectSent("Voice Stop\r\n\r\n");
+
+    // Held: speaking from the press, for as long as it is held.
+    QTest::mousePress(speak, Qt::LeftButton);
+    EXPECT_TRUE(r.dialog.IsSpeaking());
+    expectSent("Voice Start\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsSpeakHeld(); }));
+    EXPECT_EQ(speak->text(), active);
+    QTest::mouseRelease(speak, Qt::LeftButton);
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    EXPECT_EQ(speak->text(), stopped);
+    expectSent("Voice Stop\r\n\r\n");
+
+    // Held while already speaking: still speaking only while held.
+    QTest::mouseClick(speak, Qt::LeftButton);
+    QTest::mousePress(speak, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsSpeakHeld(); }));
+    EXPECT_TRUE(r.dialog.IsSpeaking());
+    QTest::mouseRelease(speak, Qt::LeftButton);
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
+
+    // A press that ends off the button is no click: it leaves the floor as
+    // it found it.
+    QTest::mousePress(speak, Qt::LeftButton);
+    QTest::mouseRelease(speak, Qt::LeftButton, {}, QPoint(-10, -10));
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
+    QTest::mouseClick(speak, Qt::LeftButton);
+    QTest::mousePress(speak, Qt::LeftButton);
+    QTest::mouseRelease(speak, Qt::LeftButton, {}, QPoint(-10, -10));
+    EXPECT_TRUE(r.dialog.IsSpeaking());
+    QTest::mouseClick(speak, Qt::LeftButton);
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
+
+    // Space with the focus on the button: the same two ways.
+    speak->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(speak, Qt::Key_Space);
+    EXPECT_TRUE(r.dialog.IsSpeaking());
+    QTest::keyClick(speak, Qt::Key_Space);
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
+    QTest::keyPress(speak, Qt::Key_Space);
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsSpeakHeld(); }));
+    EXPECT_TRUE(r.dialog.IsSpeaking());
+    QTest::keyRelease(speak, Qt::Key_Space);
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
+
+    // A hold on Space ends when the button loses the focus, since its
+    // release will never come.
+    QTest::keyPress(speak, Qt::Key_Space);
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsSpeakHeld(); }));
+    Edit(r.dialog, IDC_POST_TEXT)->setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsSpeaking(); }));
+    expectSent("Voice Start\r\n\r\nVoice Stop\r\n\r\n");
+    EXPECT_TRUE(r.messages.empty());
+}
+
+TEST(Speaking, TheSessionsEndDuringAHoldLeavesNothingHeld) {
+    FakeServer server;
+    RecordingDialog r;
+    r.dialog.show();
+    LogIn(r, server);
+    QPushButton* speak = Button(r.dialog, IDC_SPEAK);
+    QTest::mousePress(speak, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsSpeakHeld(); }));
+    server.Send("logout succeeded\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
+    EXPECT_FALSE(r.dialog.IsSpeakHeld());
+    QTest::mouseRelease(speak, Qt::LeftButton);
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    // The next session starts with the button up.
+    LogIn(r, server);
+    QTest::mouseClick(speak, Qt::LeftButton);
+    EXPECT_TRUE(r.dialog.IsSpeaking());
+    ASSERT_TRUE(server.WaitForReceived("Who are speaking?\r\n\r\nVoice Start\r\n\r\n"));
+}
+
+// ---- Who is talking ----
+
+TEST(Session, SpeakersAreMarkedWithIcon131AndTheListKeepsItsOrder) {
+    FakeServer server;
+    RecordingDialog r;
+    LogIn(r, server);
+    std::string wire = ListOf({{3, "Jiro"}, {2, "Taro"}, {5, "Goro"}});
+    protocol::AppendSpeakingMemberSize(wire, 2);
+    protocol::AppendListEntry(wire, 5, "Goro");
+    protocol::AppendListEntry(wire, 3, "Jiro");
+    protocol::AppendListEnd(wire);
+    server.Send(wire);
+    const QStringList marked = {"Jiro:131", "Taro:130", "Goro:131"};
+    ASSERT_TRUE(WaitUntil([&] { return clienttest::MemberViewWithIcons(r.dialog) == marked; }))
+        << clienttest::MemberViewWithIcons(r.dialog).join(QLatin1Char(' ')).toStdString();
+
+    // A member joining keeps the marks; a speaker leaving takes its mark.
+    wire.clear();
+    protocol::AppendMemberLogin(wire, 4, "Shiro");
+    protocol::AppendMemberLogout(wire, 3, "Jiro");
+    server.Send(wire + "Message:mark\r\nID:00002\r\nName:Taro\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return Log(r.dialog)->toPlainText().contains(QStringLiteral("Taro> mark")); }));
+    EXPECT_EQ(clienttest::MemberViewWithIcons(r.dialog), (QStringList{"Taro:130", "Shiro:130", "Goro:131"}));
+
+    // Nobody speaks any more.
+    wire.clear();
+    protocol::AppendSpeakingMemberSize(wire, 0);
+    protocol::AppendListEnd(wire);
+    server.Send(wire);
+    ASSERT_TRUE(WaitUntil([&] {
+        return clienttest::MemberViewWithIcons(r.dialog) == QStringList{"Taro:130", "Shiro:130", "Goro:130"};
+    }));
+    EXPECT_TRUE(r.messages.empty());
 }

@@ -42,7 +42,7 @@ void LogIn(RecordingDialog& r, FakeServer& server) {
     r.LoginTo(server.Port());
     ASSERT_TRUE(r.dialog.IsLoggedIn());
     server.Accept();
-    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\n"));
 }
 
 void Reply(FakeServer& server, RecordingDialog& r, int id = 1) {
@@ -132,7 +132,7 @@ TEST(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtLogin) {
     EXPECT_EQ(std::vector<int>(tags.begin(), tags.begin() + 8), Range(0, 8));
     EXPECT_TRUE(Increasing(tags)) << ::testing::PrintToString(tags);
     EXPECT_EQ(r.dialog.SentVoiceFrames(), static_cast<int>(tags.size()));
-    EXPECT_EQ(server.Received().rfind("login:Taro\r\n\r\nWho are login?\r\n\r\nVoice Start\r\n\r\nVoice Data:", 0), 0u);
+    EXPECT_EQ(server.Received().rfind("login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Start\r\n\r\nVoice Data:", 0), 0u);
 }
 
 TEST(VoicePath, NotSpeakingCaptureStallsAndTheNextPressSendsWhatFollowedTheStop) {

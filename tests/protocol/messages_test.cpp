@@ -20,6 +20,8 @@ TEST(Messages, ClientRequestsAreByteExact) {
     EXPECT_EQ(BuildLogin(""), "login:\r\n\r\n");
     EXPECT_EQ(BuildWhoAreLogin(), "Who are login?\r\n\r\n");
     EXPECT_EQ(BuildWhoAreLogin().size(), 18u);
+    EXPECT_EQ(BuildWhoAreSpeaking(), "Who are speaking?\r\n\r\n");
+    EXPECT_EQ(BuildWhoAreSpeaking().size(), 21u);
     EXPECT_EQ(BuildMessage("hello"), "Message:hello\r\n\r\n");
     EXPECT_EQ(BuildLogout(), "logout\r\n\r\n");
     EXPECT_EQ(BuildLogout().size(), 10u);
@@ -93,6 +95,9 @@ TEST(Messages, ClientLinesAreRecognisedExactlyAndCaseSensitively) {
     EXPECT_EQ(value, " Taro");
     EXPECT_EQ(ClassifyClientLine("Who are login?", nullptr), ClientRequest::kWhoAreLogin);
     EXPECT_EQ(ClassifyClientLine("Who are login? ", nullptr), ClientRequest::kNone);
+    EXPECT_EQ(ClassifyClientLine("Who are speaking?", nullptr), ClientRequest::kWhoAreSpeaking);
+    EXPECT_EQ(ClassifyClientLine("Who are speaking? ", nullptr), ClientRequest::kNone);
+    EXPECT_EQ(ClassifyClientLine("who are speaking?", nullptr), ClientRequest::kNone);
     EXPECT_EQ(ClassifyClientLine("Message:", &value), ClientRequest::kMessage);
     EXPECT_EQ(value, "");
     EXPECT_EQ(ClassifyClientLine("logout", nullptr), ClientRequest::kLogout);

@@ -188,6 +188,10 @@ std::string MemberListText(const std::vector<std::pair<int, std::string>>& entri
     return text + "\r\n";
 }
 
+std::string SpeakingListText(const std::vector<std::pair<int, std::string>>& entries) {
+    return "Speaking " + MemberListText(entries);
+}
+
 std::string VoiceDataText(std::string_view payload) { return "Voice Data:" + std::string(payload) + "\r\n\r\n"; }
 
 std::string UniformPayload(std::uint8_t value) {

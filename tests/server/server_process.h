@@ -110,6 +110,7 @@ std::string MemberLogoutText(int id, std::string_view name);
 std::string MessageText(std::string_view text, int id, std::string_view name);
 // entries: (ID, name) in the order the list should give them.
 std::string MemberListText(const std::vector<std::pair<int, std::string>>& entries);
+std::string SpeakingListText(const std::vector<std::pair<int, std::string>>& entries);
 std::string VoiceDataText(std::string_view payload);
 
 // A 128-character payload whose every sample encodes value.
