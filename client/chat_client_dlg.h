@@ -16,6 +16,7 @@
 
 #include "client/incoming_message.h"
 #include "client/member_list.h"
+#include "client/playout_buffer.h"
 #include "client/wave_device.h"
 #include "common/net_socket.h"
 #include "common/thread_communication_buffer.h"
@@ -103,6 +104,13 @@ public:
     int SentVoiceFrames() const { return sentVoiceFrames_; }
     // Capture and playback.
     const CWaveDevice& SoundDevice() const { return sound_; }
+    const CPlayoutBuffer& Playout() const { return playout_; }
+    // The voice path as it was before a press discarded what capture held
+    // and before the play-out buffer: only for measuring the two side by side.
+    void SetClassicVoice(bool classic) {
+        classicVoice_ = classic;
+        playout_.SetPassThrough(classic);
+    }
     // The control with that id (1000 to 1010), or null.
     QWidget* Control(int id) const;
 
@@ -172,6 +180,9 @@ private:
     // Opened at login, closed when the session ends; destruction closes
     // whatever is still open.
     CWaveDevice sound_;
+    // Received frames wait here until the device is due to play them.
+    CPlayoutBuffer playout_;
+    bool classicVoice_ = false;
 
     MessageHook messageHook_;
 };

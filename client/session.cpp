@@ -159,6 +159,7 @@ void CChatClientDlg::TimerTick() {
         }
         if (!threadEnded) {
             SendCapturedVoice();
+            playedVoiceFrames_ += playout_.FeedDevice(sound_);
         } else if (loggedIn_) {
             ShowMessage(tessik::kConnectionLost);
             CloseSession();

@@ -25,6 +25,8 @@ void CChatClientDlg::OnSpeakButton() {
 }
 
 void CChatClientDlg::StartSpeaking() {
+    // Whatever capture recorded before the press is not the user's to send.
+    if (!classicVoice_) sound_.DiscardCapturedFrames();
     speaking_ = true;
     speakButton_->setText(Caption(tessik::kSpeakActive));
     SendText(protocol::BuildVoiceStart());

@@ -15,8 +15,8 @@
 // leaves at once.
 //
 // While the user does not speak nothing is taken from capture: its ring
-// fills and it stalls, so the first frames sent after the next press are
-// the ones recorded just after the last stop (or just after login).
+// fills and it stalls. The next press throws that away, so the first frame
+// sent is one recorded after the press.
 void CChatClientDlg::SendCapturedVoice() {
     if (!speaking_ || ownId_ == 0) return;
     std::array<std::uint8_t, protocol::kVoiceFrameLength> sendFrame;
@@ -34,11 +34,13 @@ void CChatClientDlg::SendCapturedVoice() {
 }
 
 // A whole voice frame from the server, still as its 128 payload characters:
-// decoded in place into samples and handed to playback, whether the user
-// speaks or not. A frame that finds its playback slot still in use (or no
-// playback open) is dropped and simply not heard.
+// decoded in place into samples and handed to the play-out buffer, whether
+// the user speaks or not; the buffer passes it on to playback when it is
+// due (here or on a later tick). A frame that finds its playback slot still
+// in use (or no playback open) is dropped and simply not heard.
 void CChatClientDlg::PlayReceivedVoice(std::uint8_t* frame) {
     protocol::DecodeVoiceFrame(frame, voiceFrameLength_);
     ++receivedVoiceFrames_;
-    if (sound_.PlayFrame(frame, voiceFrameLength_) == 1) ++playedVoiceFrames_;
+    playout_.Add(frame, voiceFrameLength_, CPlayoutBuffer::Clock::now());
+    playedVoiceFrames_ += playout_.FeedDevice(sound_);
 }
