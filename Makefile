@@ -1,10 +1,10 @@
-# Entry points: `make run`, `make test`, `make client`, `make bench`.
+# Entry points: `make run`, `make test`, `make client`, `make bench`, `make bench-voice`.
 PORT ?= 1024
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test client bench clean
+.PHONY: all deps build run test client bench bench-voice clean
 
 all: build
 
@@ -26,6 +26,9 @@ test: build
 
 bench: build
 	@bash scripts/bench $(BUILD)
+
+bench-voice: build
+	@bash scripts/bench-voice $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz

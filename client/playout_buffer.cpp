@@ -26,6 +26,9 @@ void CPlayoutBuffer::Reset() {
     measureNext_ = 0;
     trimWindowOpen_ = false;
     addedSinceFeed_ = 0;
+    ranDry_ = false;
+    emptying_ = false;
+    gapPenalty_ = 0;
 }
 
 void CPlayoutBuffer::DropOldest() {
@@ -40,7 +43,15 @@ void CPlayoutBuffer::Add(const std::uint8_t* data, int bytes, Clock::time_point 
         DropOldest();
         ++stats_.overflowed;
     }
-    if (count_ == 0 && !playing_) firstWaiting_ = now;
+    if (count_ == 0 && !playing_) {
+        firstWaiting_ = now;
+        if (ranDry_ && Ms(now - ranDryAt_) < kGapMs) {
+            ++stats_.gaps;
+            gapPenalty_ = std::min(gapPenalty_ + 1, kMaxGapPenalty);
+            lastGap_ = now;
+        }
+        ranDry_ = false;
+    }
     Frame& f = frames_[static_cast<std::size_t>((head_ + count_) % kCapacity)];
     const int n = data ? std::clamp(bytes, 0, kFrameBytes) : 0;
     if (n > 0) std::memcpy(f.data(), data, static_cast<std::size_t>(n));
@@ -84,6 +95,14 @@ int CPlayoutBuffer::StartDelayMs() const {
     return std::clamp(static_cast<int>(std::ceil(spread)), kMinStartMs, kMaxStartMs);
 }
 
+// The lowest level over the trim window tells how low the level goes as
+// late frames arrive; a spread of lateness beyond a block asks for more than
+// one frame there, since a level sampled on ticks misses part of a block.
+int CPlayoutBuffer::Reserve() const {
+    const int spread = (StartDelayMs() + kFrameMs - 1) / kFrameMs - 1;
+    return std::max(kReserve, spread) + gapPenalty_;
+}
+
 // The lowest level over each trim window; a window whose lowest level
 // stood above the reserve had that surplus of frames waiting all along,
 // which is latency and nothing else: it is dropped, oldest first.
@@ -96,10 +115,17 @@ void CPlayoutBuffer::TrackLevel(Clock::time_point now, int level) {
     }
     lowestLevel_ = std::min(lowestLevel_, level);
     if (Ms(now - trimWindowStart_) < kTrimWindowMs) return;
-    // Late frames need as many frames waiting at the lowest point as the
-    // lateness spread covers; sampled levels miss part of a block.
-    const int reserve = std::max(kReserve, (StartDelayMs() + kFrameMs - 1) / kFrameMs);
-    const int surplus = std::clamp(lowestLevel_ - reserve, 0, count_);
+    // Not before a whole window of lateness has been measured.
+    if (measured_ < kJitterWindowFrames) {
+        trimWindowStart_ = now;
+        lowestLevel_ = level;
+        return;
+    }
+    if (gapPenalty_ > 0 && Ms(now - lastGap_) > kGapMemoryMs) {
+        --gapPenalty_;
+        lastGap_ = now;
+    }
+    const int surplus = std::clamp(lowestLevel_ - Reserve(), 0, count_);
     for (int k = 0; k < surplus; ++k) {
         DropOldest();
         ++stats_.trimmed;
@@ -110,13 +136,24 @@ void CPlayoutBuffer::TrackLevel(Clock::time_point now, int level) {
 
 bool CPlayoutBuffer::TakeFrame(Clock::time_point now, int deviceQueued, Frame* out) {
     if (count_ == 0) {
+        // The device's last block may still be sounding for up to a block
+        // after it left the queue: only then has playback run dry.
         if (playing_ && deviceQueued == 0) {
-            playing_ = false;
-            trimWindowOpen_ = false;
-            ++stats_.underruns;
+            if (!emptying_) {
+                emptying_ = true;
+                emptySince_ = now;
+            } else if (Ms(now - emptySince_) >= kFrameMs) {
+                playing_ = false;
+                emptying_ = false;
+                trimWindowOpen_ = false;
+                ++stats_.underruns;
+                ranDry_ = true;
+                ranDryAt_ = now;
+            }
         }
         return false;
     }
+    emptying_ = false;
     if (!passThrough_) {
         const int wait = StartDelayMs();
         if (!playing_) {

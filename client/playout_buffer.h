@@ -39,18 +39,26 @@ public:
     // Blocks kept queued at the device while frames wait here: enough to
     // bridge a late tick, few enough to leave the rest droppable.
     static constexpr int kDeviceLead = 2;
-    // Frames kept in reserve at the lowest point of the level.
+    // Frames kept in reserve at the lowest point of the level, at least;
+    // more where arrivals spread wider, and one more for each recent gap
+    // (up to kMaxGapPenalty), given back after kGapMemoryMs without one.
     static constexpr int kReserve = 1;
+    static constexpr int kMaxGapPenalty = 3;
+    static constexpr int kGapMemoryMs = 10000;
+    // Running dry and getting the next frame within this long is a gap in
+    // the talk, not its end.
+    static constexpr int kGapMs = 150;
     // Bounds of the wait before playing starts.
     static constexpr int kMinStartMs = 0;
     static constexpr int kMaxStartMs = 96;
     // The wait while nothing has been measured yet.
-    static constexpr int kDefaultStartMs = 32;
+    static constexpr int kDefaultStartMs = 64;
     // The level (frames waiting here and at the device) is cut at once to
     // the start wait, the device's lead and this many frames more.
     static constexpr int kBoundSlack = 2;
-    // How far back arrival lateness and the lowest level are looked at.
-    static constexpr int kJitterWindowFrames = 125;
+    // How far back arrival lateness (a second of frames) and the lowest
+    // level are looked at.
+    static constexpr int kJitterWindowFrames = 62;
     static constexpr int kTrimWindowMs = 1000;
 
     using Frame = std::array<std::uint8_t, kFrameBytes>;
@@ -61,6 +69,7 @@ public:
         long long trimmed = 0;    // dropped here to bring latency down
         long long overflowed = 0; // dropped because the buffer was full
         long long underruns = 0;  // times the device ran dry while playing
+        long long gaps = 0;       // of them: the talk went on right after
     };
 
     CPlayoutBuffer();
@@ -94,6 +103,8 @@ public:
     bool IsPlaying() const { return playing_; }
     // The wait before playing starts, from the lateness measured lately.
     int StartDelayMs() const;
+    // Frames kept at the level's lowest point.
+    int Reserve() const;
     const Stats& GetStats() const { return stats_; }
 
 private:
@@ -120,6 +131,14 @@ private:
     std::array<double, kJitterWindowFrames> offsets_{};
     int measured_ = 0;
     int measureNext_ = 0;
+
+    // Gaps remembered, and when the last one was (or the penalty last eased).
+    bool emptying_ = false;  // nothing left here or at the device
+    Clock::time_point emptySince_{};
+    bool ranDry_ = false;
+    Clock::time_point ranDryAt_{};
+    int gapPenalty_ = 0;
+    Clock::time_point lastGap_{};
 
     // Lowest level since the trim window began.
     Clock::time_point trimWindowStart_{};
