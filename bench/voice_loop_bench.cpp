@@ -174,12 +174,21 @@ int main(int argc, char** argv) {
         lastPlayed = j;
         tags.push_back(voicecheck::TagOf(blocks[static_cast<std::size_t>(j)]));
     }
+    // Where each gap began, in blocks after the first block played.
+    std::string gapsAt;
     bool inGap = false;
     for (int j = std::max(firstPlayed, 0); j <= lastPlayed; ++j) {
         const bool silent = voicecheck::IsSilent(blocks[static_cast<std::size_t>(j)]);
         if (silent) {
             ++gapBlocks;
-            if (!inGap) ++gaps;
+            if (!inGap) {
+                ++gaps;
+                if (gaps <= 8) {
+                    char at[32];
+                    std::snprintf(at, sizeof at, "%s%.2f", gapsAt.empty() ? "" : ",", (j - firstPlayed) * kFrameMs / 1000.0);
+                    gapsAt += at;
+                }
+            }
         }
         inGap = silent;
     }
@@ -222,10 +231,11 @@ int main(int argc, char** argv) {
     }
 
     std::printf("result mode=%s sent=%d received=%d played_blocks=%d gaps=%d gap_ms=%.0f p50_ms=%.1f p95_ms=%.1f "
-                "max_ms=%.1f trimmed=%lld gaps_seen=%lld start_wait_ms=%d reserve=%d unknown=%d recover_ms=%.0f messages=%zu\n",
+                "max_ms=%.1f trimmed=%lld gaps_seen=%lld start_wait_ms=%d reserve=%d unknown=%d recover_ms=%.0f messages=%zu "
+                "gaps_at_s=%s\n",
                 classic ? "classic" : "buffered", sent, received, heardTags, gaps, gapBlocks * kFrameMs,
                 Percentile(all, 0.5), Percentile(all, 0.95), all.empty() ? 0.0 : *std::max_element(all.begin(), all.end()),
-                stats.trimmed, stats.gaps, startWait, reserve, unknown, recoverMs, messages.size());
+                stats.trimmed, stats.gaps, startWait, reserve, unknown, recoverMs, messages.size(), gapsAt.empty() ? "-" : gapsAt.c_str());
     if (stallAt >= 0) {
         // p50 of the loop latency in 250 ms steps from a second before the
         // stall's end to four seconds after it.

@@ -29,6 +29,7 @@ void CPlayoutBuffer::Reset() {
     ranDry_ = false;
     emptying_ = false;
     gapPenalty_ = 0;
+    lastSurplus_ = 0;
 }
 
 void CPlayoutBuffer::DropOldest() {
@@ -125,7 +126,16 @@ void CPlayoutBuffer::TrackLevel(Clock::time_point now, int level) {
         --gapPenalty_;
         lastGap_ = now;
     }
-    const int surplus = std::clamp(lowestLevel_ - Reserve(), 0, count_);
+    // A surplus of a frame or two may be the luck of one window: it goes
+    // only when the window before had it too. A larger one goes at once.
+    const int found = std::clamp(lowestLevel_ - Reserve(), 0, count_);
+    int surplus = 0;
+    if (found > kSmallSurplus) {
+        surplus = found;
+    } else if (found > 0 && lastSurplus_ > 0) {
+        surplus = std::min(found, lastSurplus_);
+    }
+    lastSurplus_ = surplus > 0 ? 0 : found;
     for (int k = 0; k < surplus; ++k) {
         DropOldest();
         ++stats_.trimmed;

@@ -60,6 +60,9 @@ public:
     // level are looked at.
     static constexpr int kJitterWindowFrames = 62;
     static constexpr int kTrimWindowMs = 1000;
+    // A surplus up to this many frames is dropped only when two windows in
+    // a row had it.
+    static constexpr int kSmallSurplus = 2;
 
     using Frame = std::array<std::uint8_t, kFrameBytes>;
 
@@ -143,6 +146,7 @@ private:
     // Lowest level since the trim window began.
     Clock::time_point trimWindowStart_{};
     int lowestLevel_ = 0;
+    int lastSurplus_ = 0;
     bool trimWindowOpen_ = false;
 
     // The device last fed, to notice a new session, and the frames added
