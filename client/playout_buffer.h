@@ -7,15 +7,16 @@
 // stays in the device's queue as latency for the rest of the talk. This
 // buffer:
 //   - measures how late frames arrive against a steady 16 ms pace (the
-//     spread over the last two seconds);
+//     spread over the last second);
 //   - at the start of a talk, or after it ran dry, waits that long before
 //     playing, so that the later frames are there in time;
 //   - keeps only a couple of blocks queued at the device and the rest here,
 //     where they can still be dropped;
 //   - brings latency back down: when even the lowest level of the last
-//     second stood above the reserve it keeps, the surplus frames are dropped
-//     (oldest first), and a level above its bound is cut at once (a burst
-//     after a stall).
+//     second stood above the reserve it keeps (more for a wider spread, and
+//     for a while more after a gap), the surplus frames are dropped (oldest
+//     first), and a level above its bound is cut at once (a burst after a
+//     stall).
 //
 // The device below keeps its own rules; this class only decides when to
 // hand a frame on. No widgets, no threads: the owner calls Add for each
