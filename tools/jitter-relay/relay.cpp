@@ -105,7 +105,7 @@ void JitterRelay::AcceptOne() {
     links_.push_back(std::move(link));
 }
 
-void JitterRelay::Read(Link& link, Pipe& pipe, Clock::time_point now) {
+void JitterRelay::Read(Pipe& pipe, Clock::time_point now) {
     if (pipe.ended || pipe.paused) return;
     char buffer[16384];
     const int n = SocketRecvNow(pipe.from, buffer, sizeof buffer);
@@ -121,7 +121,6 @@ void JitterRelay::Read(Link& link, Pipe& pipe, Clock::time_point now) {
         pipe.paused = true;
         poller_.Remove(pipe.from);
     }
-    (void)link;
 }
 
 void JitterRelay::Flush(Link& link, Pipe& pipe, Clock::time_point now) {
@@ -173,8 +172,8 @@ void JitterRelay::Run(const std::atomic<bool>& stop, Clock::time_point deadline)
                 continue;
             }
             for (auto& link : links_) {
-                if (events[i].user == &link->up) Read(*link, link->up, now);
-                if (events[i].user == &link->down) Read(*link, link->down, now);
+                if (events[i].user == &link->up) Read(link->up, now);
+                if (events[i].user == &link->down) Read(link->down, now);
             }
         }
         for (auto& link : links_) {

@@ -86,7 +86,7 @@ private:
     };
 
     void AcceptOne();
-    void Read(Link& link, Pipe& pipe, Clock::time_point now);
+    void Read(Pipe& pipe, Clock::time_point now);
     void Flush(Link& link, Pipe& pipe, Clock::time_point now);
     void Close(Link& link);
     Clock::time_point Due(Pipe& pipe, Clock::time_point now);
