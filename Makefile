@@ -1,5 +1,5 @@
 # Entry points: `make run`, `make test`, `make client`, `make bench`,
-# `make install` (PREFIX, DESTDIR) and `make package`.
+# `make bench-voice`, `make install` (PREFIX, DESTDIR) and `make package`.
 PORT ?= 1024
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -10,7 +10,7 @@ PACKAGE_BUILD ?= build-package
 # The build's own progress only: no folder chatter from the make that CMake runs.
 BUILD_TOOL = cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
 
-.PHONY: all deps build run test client bench install package clean
+.PHONY: all deps build run test client bench bench-voice install package clean
 
 all: build
 
@@ -32,6 +32,9 @@ test: build
 
 bench: build
 	@bash scripts/bench $(BUILD)
+
+bench-voice: build
+	@bash scripts/bench-voice $(BUILD)
 
 # Installs both programs, the menu entry, icons, service unit, manual pages and
 # documentation under PREFIX (staged under DESTDIR when given).

@@ -442,7 +442,7 @@ void CChatClientDlg::TimerTick() {
             }
         }
         if (!threadEnded) {
-            voice_.SendCapturedVoice(connection_, ownId_);
+            voice_.Tick(connection_, ownId_);
         } else if (loggedIn_) {
             ShowMessage(kConnectionLost);
             CloseSession();

@@ -89,6 +89,10 @@ public:
     int PlayedVoiceFrames() const { return voice_.PlayedVoiceFrames(); }
     int SentVoiceFrames() const { return voice_.SentVoiceFrames(); }
     const CWaveDevice& SoundDevice() const { return voice_.SoundDevice(); }
+    const CPlayoutBuffer& Playout() const { return voice_.Playout(); }
+    // The voice path as it was before the play-out buffer, for measuring
+    // the two side by side.
+    void SetClassicVoice(bool classic) { voice_.SetClassicVoice(classic); }
     CServerConnection& Connection() { return connection_; }
     // The control with that id (1000 to 1010), or null.
     QWidget* Control(int id) const;

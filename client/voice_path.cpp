@@ -14,17 +14,33 @@ void CVoicePath::Close() {
     sending_ = false;
     sound_.CloseCapture();
     sound_.ClosePlayback();
+    // Frames still waiting belong to the session that ended.
+    playout_.Reset();
+}
+
+void CVoicePath::SetClassicVoice(bool classic) {
+    classicVoice_ = classic;
+    playout_.SetPassThrough(classic);
 }
 
 // While the user does not speak nothing is taken from capture: its ring
-// fills and it stalls, so the first frames sent after the next press are the
-// ones recorded just after the last stop (or just after login).
-void CVoicePath::StartSending() { sending_ = true; }
+// fills and it stalls. The press throws that away, so the first frame sent
+// is one recorded after the press.
+void CVoicePath::StartSending() {
+    if (!classicVoice_) sound_.DiscardCapturedFrames();
+    sending_ = true;
+}
 
 void CVoicePath::StopSending() { sending_ = false; }
 
-// Runs on each tick while the session's receive thread is alive, after the
-// tick's lines. After a late tick the backlog leaves at once.
+void CVoicePath::Tick(CServerConnection& connection, int ownId) {
+    SendCapturedVoice(connection, ownId);
+    // A frame that waited out the buffer's start is played even when no new
+    // frame arrives on this tick.
+    FeedPlayback();
+}
+
+// After a late tick the backlog leaves at once.
 void CVoicePath::SendCapturedVoice(CServerConnection& connection, int ownId) {
     if (!sending_ || ownId == 0) return;
     std::array<std::uint8_t, protocol::kVoiceFrameLength> sendFrame;
@@ -40,10 +56,15 @@ void CVoicePath::SendCapturedVoice(CServerConnection& connection, int ownId) {
     }
 }
 
-// Played whether the user speaks or not. A frame that finds its playback
-// slot still in use (or no playback open) is dropped and simply not heard.
+void CVoicePath::FeedPlayback() { playedVoiceFrames_ += playout_.FeedDevice(sound_); }
+
+// Played whether the user speaks or not; the play-out buffer passes the
+// frame on to playback when it is due (here or on a later tick). A frame
+// that finds its playback slot still in use (or no playback open) is
+// dropped and simply not heard.
 void CVoicePath::PlayReceivedVoice(std::uint8_t* frame) {
     protocol::DecodeVoiceFrame(frame, voiceFrameLength_);
     ++receivedVoiceFrames_;
-    if (sound_.PlayFrame(frame, voiceFrameLength_) == 1) ++playedVoiceFrames_;
+    playout_.Add(frame, voiceFrameLength_, CPlayoutBuffer::Clock::now());
+    FeedPlayback();
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "client/playout_buffer.h"
 #include "client/server_connection.h"
 #include "client/wave_device.h"
 #include "protocol/voice_codec.h"
@@ -29,28 +30,41 @@ public:
     // At the session's end, whatever ended it.
     void Close();
 
-    // The user takes the floor: from now on captured frames go out.
+    // The voice path as it was before a press discarded what capture held
+    // and before the play-out buffer: only for measuring the two side by
+    // side.
+    void SetClassicVoice(bool classic);
+
+    // The user takes the floor: from now on captured frames go out, the
+    // first of them recorded after this call.
     void StartSending();
     // The user gives the floor back.
     void StopSending();
     bool IsSending() const { return sending_; }
 
+    // On each tick of a live session, after the tick's lines: sends what
+    // capture completed and hands playback what is due.
+    void Tick(CServerConnection& connection, int ownId);
     // Every frame capture has completed, oldest first, one "Voice Data:"
     // message each, while sending and once the server has given this client
     // an ID (ownId not 0).
     void SendCapturedVoice(CServerConnection& connection, int ownId);
+    // Hands playback every frame the play-out buffer holds that is due.
+    void FeedPlayback();
     // A whole frame from the server, still as its 128 payload characters:
-    // decoded in place and handed to playback.
+    // decoded in place and handed to the play-out buffer.
     void PlayReceivedVoice(std::uint8_t* frame);
 
-    // Voice frames that arrived whole and went on to playback.
+    // Voice frames that arrived whole and went on to the play-out buffer.
     int ReceivedVoiceFrames() const { return receivedVoiceFrames_; }
-    // Of those, the frames playback took (the others found their slot in use
-    // and were dropped).
+    // Of those, the frames playback took so far (the others still wait in
+    // the play-out buffer, were dropped there to bring latency down, or
+    // found their playback slot in use).
     int PlayedVoiceFrames() const { return playedVoiceFrames_; }
     // Captured frames sent to the server as voice.
     int SentVoiceFrames() const { return sentVoiceFrames_; }
     const CWaveDevice& SoundDevice() const { return sound_; }
+    const CPlayoutBuffer& Playout() const { return playout_; }
 
 private:
     int voiceFrameLength_ = protocol::kVoiceFrameLength;
@@ -63,4 +77,7 @@ private:
     // Opened at login, closed when the session ends; destruction closes
     // whatever is still open.
     CWaveDevice sound_;
+    // Received frames wait here until the device is due to play them.
+    CPlayoutBuffer playout_;
+    bool classicVoice_ = false;
 };

@@ -66,6 +66,7 @@ int CWaveDevice::OpenCapture(int bufferBytes) {
     captureCount_ = std::max(1, kCaptureRingBytes / bufferBytes);
     captureSize_ = bufferBytes;
     capturePosition_ = 0;
+    captureSkip_ = 0;
     captureBuffers_.clear();
     for (int i = 0; i < captureCount_; ++i) {
         // Recorded over before it is read: no need to clear it.
@@ -93,20 +94,40 @@ int CWaveDevice::OpenCapture(int bufferBytes) {
     return WaveInStart(captureDevice_) == MMSYSERR_NOERROR ? 1 : 0;
 }
 
-int CWaveDevice::GetCapturedFrame(std::uint8_t* frame) {
-    if (!captureOpen_ || !frame || captureCount_ == 0) return 0;
+bool CWaveDevice::TakeCaptureBuffer(std::uint8_t* frame) {
     WAVEHDR& h = captureHeaders_[capturePosition_];
     // Complete means every byte recorded; the sound thread stores the count
     // after the bytes, so reading it first makes the bytes safe to copy.
-    if (h.dwBytesRecorded.load() != h.dwBufferLength) return 0;
-    std::memcpy(frame, h.lpData, static_cast<std::size_t>(captureSize_));
+    if (h.dwBytesRecorded.load() != h.dwBufferLength) return false;
+    if (frame) std::memcpy(frame, h.lpData, static_cast<std::size_t>(captureSize_));
     h.dwBytesRecorded.store(0);
     h.dwFlags.store(0);
     // A failure here leaves the buffer out of the ring: capture stalls at it.
     WaveInPrepareHeader(captureDevice_, &h);
     WaveInAddBuffer(captureDevice_, &h);
     capturePosition_ = (capturePosition_ + 1) % captureCount_;
-    return 1;
+    return true;
+}
+
+int CWaveDevice::GetCapturedFrame(std::uint8_t* frame) {
+    if (!captureOpen_ || !frame || captureCount_ == 0) return 0;
+    while (captureSkip_ > 0) {
+        if (!TakeCaptureBuffer(nullptr)) return 0;
+        --captureSkip_;
+    }
+    return TakeCaptureBuffer(frame) ? 1 : 0;
+}
+
+int CWaveDevice::DiscardCapturedFrames() {
+    if (!captureOpen_ || captureCount_ == 0) return 0;
+    captureSkip_ = 0;
+    int discarded = 0;
+    // Bounded: buffers that complete meanwhile are recent sound anyway.
+    while (discarded < captureCount_ && TakeCaptureBuffer(nullptr)) ++discarded;
+    // The buffer at the position now is the one the device fills next. If
+    // it already holds sound, that sound is older than this call.
+    if (captureHeaders_[capturePosition_].dwBytesRecorded.load() > 0) captureSkip_ = 1;
+    return discarded;
 }
 
 int CWaveDevice::CloseCapture() {
@@ -126,6 +147,7 @@ void CWaveDevice::FreeCaptureBuffers() {
     captureCount_ = 0;
     captureSize_ = 0;
     capturePosition_ = 0;
+    captureSkip_ = 0;
 }
 
 int CWaveDevice::CountCompleteCaptureBuffers() const {
@@ -221,4 +243,18 @@ void CWaveDevice::FreePlaybackBuffers() {
 bool CWaveDevice::IsPlaybackSlotFree(int slot) const {
     if (slot < 0 || slot >= playbackSlotCount_) return false;
     return SlotFree(playbackHeaders_[slot]);
+}
+
+int CWaveDevice::CountQueuedPlaybackBlocks() const {
+    int queued = 0;
+    for (int slot = 0; slot < playbackSlotCount_; ++slot) {
+        if (!SlotFree(playbackHeaders_[slot])) ++queued;
+    }
+    return queued;
+}
+
+std::uint64_t CWaveDevice::GetPlayedBytes() const {
+    std::uint64_t bytes = 0;
+    if (!playbackOpen_ || WaveOutGetPosition(playbackDevice_, &bytes) != MMSYSERR_NOERROR) return 0;
+    return bytes;
 }

@@ -49,6 +49,12 @@ public:
     // or 0 (nothing changed) when the device could not be stopped or closed.
     int CloseCapture();
     void FreeCaptureBuffers();
+    // Throws away everything capture recorded up to now, so that the next
+    // frame handed out starts after this call: every complete buffer is
+    // queued again unread, and a buffer the device is part way through is
+    // dropped once it completes. The number of complete buffers thrown
+    // away; 0 when capture is not open.
+    int DiscardCapturedFrames();
 
     // Opens the output device with slotCount slots (at most 64) and queues
     // the initial block (initialData may be null when initialBytes is 0) in
@@ -80,9 +86,17 @@ public:
     int GetPlaybackPosition() const { return playbackPosition_; }
     // A slot is free when its flags are 0 or done alone.
     bool IsPlaybackSlotFree(int slot) const;
+    // Blocks written to the device that it has not finished playing.
+    int CountQueuedPlaybackBlocks() const;
+    // Bytes of written blocks the output device has played since it opened
+    // (silence in between not counted); 0 when playback is not open.
+    std::uint64_t GetPlayedBytes() const;
     platform::HWAVEOUT GetPlaybackDevice() const { return playbackDevice_; }
 
 private:
+    // Takes the complete buffer at the position (copied into frame unless
+    // frame is null) and queues it again; false when it is not complete.
+    bool TakeCaptureBuffer(std::uint8_t* frame);
     static void CaptureCallback(platform::HWAVEIN device, std::uint32_t message,
                                 std::uintptr_t instance, std::uintptr_t param1,
                                 std::uintptr_t param2);
@@ -99,6 +113,9 @@ private:
     int capturePosition_ = 0;
     int captureCount_ = 0;
     int captureSize_ = 0;
+    // Buffers at the position still to be dropped unread when they complete
+    // (the one being filled when capture was last discarded).
+    int captureSkip_ = 0;
     // Each slot is null or holds the last frame written to it.
     std::vector<std::unique_ptr<char[]>> playbackBuffers_;
     std::unique_ptr<platform::WAVEHDR[]> playbackHeaders_;

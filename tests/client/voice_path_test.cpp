@@ -105,7 +105,7 @@ std::vector<int> PlayedTags(const std::string& path) {
 
 }  // namespace
 
-TEST(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtLogin) {
+TEST(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtThePress) {
     SoundFiles files;
     ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, 1000)));
     DiskSound sound(files.In(), files.Out(), 4);
@@ -117,6 +117,7 @@ TEST(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtLogin) {
     EXPECT_EQ(r.dialog.SoundDevice().GetCaptureCount(), 8);
     EXPECT_EQ(r.dialog.SoundDevice().GetPlaybackSlotCount(), 40);
 
+    const int recordedAtPress = static_cast<int>(r.dialog.SoundDevice().GetRecordedBytes() / 128);
     Button(r.dialog, IDC_SPEAK)->click();
     ASSERT_TRUE(server.WaitForReceived("Voice Start\r\n\r\n"));
     // No ID yet: the ring fills and nothing goes out.
@@ -127,20 +128,71 @@ TEST(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtLogin) {
     Reply(server, r);
     ASSERT_TRUE(WaitUntil([&] { return SentCount(server) >= 40; }));
     const std::vector<int> tags = SentTags(server.Received());
-    // First the frames recorded just after login, then live ones, each as
-    // one 143-byte message, oldest first.
-    EXPECT_EQ(std::vector<int>(tags.begin(), tags.begin() + 8), Range(0, 8));
+    // First the frames recorded just after the press, then live ones, each
+    // as one 143-byte message, oldest first.
+    EXPECT_GE(tags[0], recordedAtPress);
+    EXPECT_EQ(std::vector<int>(tags.begin(), tags.begin() + 8), Range(tags[0], 8));
     EXPECT_TRUE(Increasing(tags)) << ::testing::PrintToString(tags);
     EXPECT_EQ(r.dialog.SentVoiceFrames(), static_cast<int>(tags.size()));
     EXPECT_EQ(server.Received().rfind("login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Start\r\n\r\nVoice Data:", 0), 0u);
 }
 
-TEST(VoicePath, NotSpeakingCaptureStallsAndTheNextPressSendsWhatFollowedTheStop) {
+TEST(VoicePath, NotSpeakingCaptureStallsAndEachPressSendsOnlyWhatWasRecordedAfterIt) {
     SoundFiles files;
     ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, 600)));
     DiskSound sound(files.In(), files.Out());  // SDL's own pace: 16 ms a frame
     FakeServer server;
     RecordingDialog r;
+    LogIn(r, server);
+    Reply(server, r);
+    const CWaveDevice& device = r.dialog.SoundDevice();
+
+    // Long past the ring: nothing is taken, nothing sent.
+    ASSERT_TRUE(WaitUntil([&] { return device.GetRecordedBytes() >= 40u * 128; }));
+    EXPECT_EQ(device.CountCompleteCaptureBuffers(), 8);
+    EXPECT_EQ(SentCount(server), 0);
+
+    QPushButton* speak = Button(r.dialog, IDC_SPEAK);
+    int recordedAtPress = static_cast<int>(device.GetRecordedBytes() / 128);
+    speak->click();
+    ASSERT_TRUE(WaitUntil([&] { return SentCount(server) >= 16; }));
+    std::vector<int> tags = SentTags(server.Received());
+    // The held ring is gone: the first frame sent was recorded after the
+    // press, and live sound follows it without a hole.
+    EXPECT_GE(tags[0], recordedAtPress);
+    EXPECT_EQ(std::vector<int>(tags.begin(), tags.begin() + 16), Range(tags[0], 16));
+    EXPECT_EQ(server.Received().find("Voice Start\r\n\r\nVoice Data:") != std::string::npos, true);
+
+    speak->click();
+    ASSERT_TRUE(server.WaitForReceived("Voice Stop\r\n\r\n"));
+    tags = SentTags(server.Received());
+    const int lastSent = tags.back();
+    const int sentBefore = static_cast<int>(tags.size());
+    ASSERT_TRUE(WaitUntil([&] { return device.GetRecordedBytes() >= (lastSent + 40u) * 128; }));
+    EXPECT_EQ(SentCount(server), sentBefore);
+
+    // After the pause: nothing of the 128 ms after the stop, nor of anything
+    // else from before the second press.
+    recordedAtPress = static_cast<int>(device.GetRecordedBytes() / 128);
+    speak->click();
+    ASSERT_TRUE(WaitUntil([&] { return SentCount(server) >= sentBefore + 8; }));
+    tags = SentTags(server.Received());
+    EXPECT_GE(tags[static_cast<std::size_t>(sentBefore)], recordedAtPress);
+    EXPECT_EQ(std::vector<int>(tags.begin() + sentBefore, tags.begin() + sentBefore + 8),
+              Range(tags[static_cast<std::size_t>(sentBefore)], 8));
+    EXPECT_TRUE(Increasing(tags)) << ::testing::PrintToString(tags);
+    EXPECT_TRUE(r.messages.empty());
+}
+
+// The behaviour kept for comparing with the old voice path: a press sends
+// what capture held from before it.
+TEST(VoicePath, InClassicModeTheNextPressSendsWhatFollowedTheStop) {
+    SoundFiles files;
+    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, 600)));
+    DiskSound sound(files.In(), files.Out());  // SDL's own pace: 16 ms a frame
+    FakeServer server;
+    RecordingDialog r;
+    r.dialog.SetClassicVoice(true);
     LogIn(r, server);
     Reply(server, r);
     const CWaveDevice& device = r.dialog.SoundDevice();
@@ -186,15 +238,13 @@ TEST(VoicePath, ReceivedVoiceIsPlayedWhetherSpeakingOrNotAndTheSessionsEndCloses
     LogIn(r, server);
     Reply(server, r);
 
-    std::string wire;
-    for (int k = 0; k < 10; ++k) wire += VoiceMessage(voicecheck::TaggedFrame(k));
-    server.Send(wire);
-    ASSERT_TRUE(WaitUntil([&] { return r.dialog.PlayedVoiceFrames() == 10; }));
-    Button(r.dialog, IDC_SPEAK)->click();
-    wire.clear();
-    for (int k = 10; k < 20; ++k) wire += VoiceMessage(voicecheck::TaggedFrame(k));
-    server.Send(wire);
-    ASSERT_TRUE(WaitUntil([&] { return r.dialog.PlayedVoiceFrames() == 20; }));
+    // One frame at a time, each once the last one is played: no burst for
+    // the play-out buffer to cut.
+    for (int k = 0; k < 20; ++k) {
+        if (k == 10) Button(r.dialog, IDC_SPEAK)->click();
+        server.Send(VoiceMessage(voicecheck::TaggedFrame(k)));
+        ASSERT_TRUE(WaitUntil([&] { return r.dialog.PlayedVoiceFrames() == k + 1; })) << k;
+    }
     // While speaking, the recording (silence once the file is read) goes out.
     ASSERT_TRUE(WaitUntil([&] { return r.dialog.SentVoiceFrames() > 0; }));
     EXPECT_EQ(r.dialog.ReceivedVoiceFrames(), 20);
@@ -220,7 +270,7 @@ TEST(VoicePath, ReceivedVoiceIsPlayedWhetherSpeakingOrNotAndTheSessionsEndCloses
     EXPECT_TRUE(r.dialog.SoundDevice().IsPlaybackOpen());
 }
 
-TEST(VoicePath, AFrameThatFindsItsSlotStillPlayingIsDropped) {
+TEST(VoicePath, InClassicModeAFrameThatFindsItsSlotStillPlayingIsDropped) {
     SoundFiles files;
     ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), {}));
     // A second per block: playback takes hardly anything while the frames
@@ -228,6 +278,7 @@ TEST(VoicePath, AFrameThatFindsItsSlotStillPlayingIsDropped) {
     DiskSound sound(files.In(), files.Out(), 1000);
     FakeServer server;
     RecordingDialog r;
+    r.dialog.SetClassicVoice(true);
     LogIn(r, server);
     // The empty opening block has been taken: slot 0 is free.
     ASSERT_TRUE(WaitUntil([&] { return r.dialog.SoundDevice().IsPlaybackSlotFree(0); }));
@@ -241,6 +292,40 @@ TEST(VoicePath, AFrameThatFindsItsSlotStillPlayingIsDropped) {
     EXPECT_GE(r.dialog.PlayedVoiceFrames(), 40);
     EXPECT_LE(r.dialog.PlayedVoiceFrames(), 43);
     EXPECT_TRUE(r.messages.empty());
+}
+
+TEST(VoicePath, ABurstWaitsInThePlayoutBufferAndItsOldestFramesGoInsteadOfQueueingAtTheDevice) {
+    SoundFiles files;
+    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), {}));
+    DiskSound sound(files.In(), files.Out(), 1000);
+    FakeServer server;
+    RecordingDialog r;
+    LogIn(r, server);
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.SoundDevice().IsPlaybackSlotFree(0); }));
+
+    std::string wire;
+    for (int k = 0; k < 60; ++k) wire += VoiceMessage(voicecheck::TaggedFrame(k));
+    server.Send(wire);
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.ReceivedVoiceFrames() == 60; }));
+    Pump(100);
+    // The device holds only its lead; the burst beyond the bound is gone,
+    // oldest first, and nothing waits that the bound does not allow.
+    const CPlayoutBuffer& playout = r.dialog.Playout();
+    EXPECT_LE(r.dialog.SoundDevice().CountQueuedPlaybackBlocks(), CPlayoutBuffer::kDeviceLead);
+    EXPECT_GE(playout.GetStats().trimmed, 40);
+    EXPECT_EQ(playout.GetStats().trimmed + playout.Waiting() + r.dialog.PlayedVoiceFrames(), 60);
+    EXPECT_TRUE(r.messages.empty());
+
+    // What still waits when the session ends is of that session: the next
+    // one plays none of it.
+    ASSERT_GT(playout.Waiting(), 0);
+    const int played = r.dialog.PlayedVoiceFrames();
+    server.Send("disconnected\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
+    EXPECT_EQ(playout.Waiting(), 0);
+    LogIn(r, server);
+    Pump(100);
+    EXPECT_EQ(r.dialog.PlayedVoiceFrames(), played);
 }
 
 TEST(VoicePath, WithoutASoundDriverTheClientStillChatsAfterOneOpenError) {

@@ -1,6 +1,7 @@
 // CWaveDevice through the real SDL library: the dummy driver (silence in,
 // sound thrown away) and the disk driver (capture from <dir>/in.raw,
 // playback into <dir>/out.raw).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -147,6 +148,66 @@ TEST_F(CaptureTest, AfterAStallTheFirstFramesAreTheOnesRecordedBeforeIt) {
     EXPECT_EQ(device.CloseCapture(), 1);
 }
 
+// Where the bytes of a buffer start in the recording, or -1.
+long long OffsetIn(const Bytes& recording, const Bytes& buffer) {
+    auto at = std::search(recording.begin(), recording.end(), buffer.begin(), buffer.end());
+    return at == recording.end() ? -1 : static_cast<long long>(at - recording.begin());
+}
+
+TEST_F(CaptureTest, DiscardThrowsAwayAStalledRingAndWhatFollowsWasRecordedAfterIt) {
+    const Bytes recording = PatternFrames(0, 400);
+    WriteFileBytes(InputFile(), recording);
+    UseDiskDelay(4);
+    CWaveDevice device;
+    EXPECT_EQ(device.DiscardCapturedFrames(), 0) << "capture closed";
+    ASSERT_EQ(device.OpenCapture(128), 1);
+    ASSERT_TRUE(WaitUntil([&] { return device.GetRecordedBytes() >= 20u * kFrame; }));
+    ASSERT_EQ(device.CountCompleteCaptureBuffers(), 8);
+    const std::uint64_t before = device.GetRecordedBytes();
+    EXPECT_EQ(device.DiscardCapturedFrames(), 8);
+    EXPECT_EQ(device.CountCompleteCaptureBuffers(), 0);
+    Bytes frame;
+    ASSERT_TRUE(NextFrame(device, &frame));
+    const int first = PatternIndex(frame.data());
+    EXPECT_GE(first, static_cast<int>(before / kFrame)) << "a frame from before the discard came out";
+    // Then the recording goes on in order, nothing torn.
+    for (int k = 1; k < 8; ++k) {
+        ASSERT_TRUE(NextFrame(device, &frame));
+        EXPECT_EQ(PatternIndex(frame.data()), first + k);
+    }
+    EXPECT_EQ(device.CloseCapture(), 1);
+}
+
+TEST_F(CaptureTest, DiscardWhileRecordingDropsTheBufferThatHoldsOlderSoundToo) {
+    // Buffers of 100 bytes under device blocks of 128: after most blocks the
+    // oldest queued buffer is part full of sound from before the discard.
+    const Bytes recording = PatternFrames(0, 600);
+    WriteFileBytes(InputFile(), recording);
+    UseDiskDelay(8);
+    CWaveDevice device;
+    ASSERT_EQ(device.OpenCapture(100), 1);
+    Bytes buffer(100);
+    int checked = 0;
+    for (int round = 0; round < 6; ++round) {
+        // Keep up with the device for a while: nothing stalls.
+        const std::uint64_t until = device.GetRecordedBytes() + 5u * kFrame;
+        ASSERT_TRUE(WaitUntil([&] {
+            while (device.GetCapturedFrame(buffer.data()) == 1) {
+            }
+            return device.GetRecordedBytes() >= until;
+        }));
+        const std::uint64_t before = device.GetRecordedBytes();
+        device.DiscardCapturedFrames();
+        ASSERT_TRUE(WaitUntil([&] { return device.GetCapturedFrame(buffer.data()) == 1; }));
+        const long long at = OffsetIn(recording, buffer);
+        ASSERT_GE(at, 0) << "not a piece of the recording";
+        EXPECT_GE(at, static_cast<long long>(before)) << "round " << round;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 6);
+    EXPECT_EQ(device.CloseCapture(), 1);
+}
+
 TEST_F(CaptureTest, CloseAndOpenAgainStartsAtBufferZero) {
     WriteFileBytes(InputFile(), PatternFrames(0, 16));
     CWaveDevice device;
@@ -262,6 +323,23 @@ TEST_F(PlaybackTest, AFrameIsDroppedWhileItsSlotStillPlays) {
     const Bytes last = PatternFrame(43);
     expected.insert(expected.end(), last.begin(), last.end());
     EXPECT_EQ(WithoutSilence(ReadFileBytes(OutputFile())), expected);
+}
+
+TEST_F(PlaybackTest, QueuedBlocksAndPlayedBytesAreCounted) {
+    CWaveDevice device;
+    EXPECT_EQ(device.CountQueuedPlaybackBlocks(), 0);
+    EXPECT_EQ(device.GetPlayedBytes(), 0u);
+    ASSERT_EQ(device.OpenPlayback(nullptr, 0, 40), 1);
+    ASSERT_TRUE(WaitUntil([&] { return device.IsPlaybackSlotFree(0); }));
+    ASSERT_EQ(platform::WaveOutPause(device.GetPlaybackDevice()), platform::MMSYSERR_NOERROR);
+    for (int k = 1; k <= 5; ++k) ASSERT_EQ(device.PlayFrame(PatternFrame(k).data(), kFrame), 1);
+    EXPECT_EQ(device.CountQueuedPlaybackBlocks(), 5);
+    EXPECT_EQ(device.GetPlayedBytes(), 0u);
+    ASSERT_EQ(platform::WaveOutRestart(device.GetPlaybackDevice()), platform::MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitUntil([&] { return device.CountQueuedPlaybackBlocks() == 0; }));
+    EXPECT_EQ(device.GetPlayedBytes(), 5u * kFrame);
+    ASSERT_EQ(device.ClosePlayback(), 1);
+    EXPECT_EQ(device.CountQueuedPlaybackBlocks(), 0);
 }
 
 TEST_F(PlaybackTest, FramesReachTheOutputByteExactThroughReusedSlots) {

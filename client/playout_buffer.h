@@ -1,0 +1,159 @@
+// A small adaptive play-out buffer between the frames that arrive from the
+// server and the sound device.
+//
+// Frames arrive in bursts and late (network, server, the 10 ms tick of
+// sender and receiver), while the device plays one 16 ms block after the
+// other. Without a buffer every late frame leaves a gap, and every burst
+// stays in the device's queue as latency for the rest of the talk. This
+// buffer:
+//   - measures how late frames arrive against a steady 16 ms pace (the
+//     spread over the last second);
+//   - at the start of a talk, or after it ran dry, waits that long before
+//     playing, so that the later frames are there in time;
+//   - keeps only a couple of blocks queued at the device and the rest here,
+//     where they can still be dropped;
+//   - brings latency back down: when even the lowest level of the last
+//     second stood above the reserve it keeps (more for a wider spread, and
+//     for a while more after a gap), the surplus frames are dropped (oldest
+//     first), and a level above its bound is cut at once (a burst after a
+//     stall).
+//
+// The device below keeps its own rules; this class only decides when to
+// hand a frame on. No widgets, no threads: the owner calls Add for each
+// frame that arrives and Feed (or FeedDevice) after it and on every tick.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+class CWaveDevice;
+
+class CPlayoutBuffer {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    static constexpr int kFrameBytes = 128;
+    static constexpr int kFrameMs = 16;
+    // Frames held here at most (about a second); the oldest goes first.
+    static constexpr int kCapacity = 64;
+    // Blocks kept queued at the device while frames wait here: enough to
+    // bridge a late tick, few enough to leave the rest droppable.
+    static constexpr int kDeviceLead = 2;
+    // Frames kept in reserve at the lowest point of the level, at least;
+    // more where arrivals spread wider, and one more for each recent gap
+    // (up to kMaxGapPenalty), given back after kGapMemoryMs without one.
+    static constexpr int kReserve = 1;
+    static constexpr int kMaxGapPenalty = 3;
+    static constexpr int kGapMemoryMs = 10000;
+    // Running dry and getting the next frame within this long is a gap in
+    // the talk, not its end.
+    static constexpr int kGapMs = 150;
+    // Bounds of the wait before playing starts.
+    static constexpr int kMinStartMs = 0;
+    static constexpr int kMaxStartMs = 96;
+    // The wait while nothing has been measured yet.
+    static constexpr int kDefaultStartMs = 64;
+    // The level (frames waiting here and at the device) is cut at once to
+    // the start wait, the device's lead and this many frames more.
+    static constexpr int kBoundSlack = 2;
+    // How far back arrival lateness (a second of frames) and the lowest
+    // level are looked at.
+    static constexpr int kJitterWindowFrames = 62;
+    static constexpr int kTrimWindowMs = 1000;
+    // A surplus up to this many frames is dropped only when two windows in
+    // a row had it.
+    static constexpr int kSmallSurplus = 2;
+
+    using Frame = std::array<std::uint8_t, kFrameBytes>;
+
+    struct Stats {
+        long long added = 0;      // frames handed to Add
+        long long played = 0;     // frames handed on to the device
+        long long trimmed = 0;    // dropped here to bring latency down
+        long long overflowed = 0; // dropped because the buffer was full
+        long long underruns = 0;  // times the device ran dry while playing
+        long long gaps = 0;       // of them: the talk went on right after
+    };
+
+    CPlayoutBuffer();
+
+    // Every frame is handed on at once, as it arrives, with no measuring
+    // and no dropping here: the behaviour before this buffer existed (for
+    // comparing the two).
+    void SetPassThrough(bool on) { passThrough_ = on; }
+    bool IsPassThrough() const { return passThrough_; }
+
+    // Forgets every waiting frame and what was measured (a new session).
+    void Reset();
+
+    // A frame that arrived at now; bytes beyond kFrameBytes are ignored and
+    // a shorter frame is filled up with silence.
+    void Add(const std::uint8_t* data, int bytes, Clock::time_point now);
+
+    // Whether a frame should go to the device now, given how many blocks
+    // the device still has queued; the frame is copied into out. Call until
+    // it returns false, counting each block handed on as queued.
+    bool TakeFrame(Clock::time_point now, int deviceQueued, Frame* out);
+
+    // Hands the device every frame that is due now (PlayFrame), and returns
+    // how many it took. A device that was closed or opened anew since the
+    // last call starts the buffer afresh; with no playback open the frames
+    // are forgotten.
+    int FeedDevice(CWaveDevice& device);
+
+    // Frames waiting here.
+    int Waiting() const { return count_; }
+    bool IsPlaying() const { return playing_; }
+    // The wait before playing starts, from the lateness measured lately.
+    int StartDelayMs() const;
+    // Frames kept at the level's lowest point.
+    int Reserve() const;
+    const Stats& GetStats() const { return stats_; }
+
+private:
+    void DropOldest();
+    void MeasureArrival(Clock::time_point now);
+    void TrackLevel(Clock::time_point now, int level);
+
+    bool passThrough_ = false;
+
+    std::array<Frame, kCapacity> frames_{};
+    int head_ = 0;
+    int count_ = 0;
+
+    bool playing_ = false;
+    Clock::time_point firstWaiting_{};  // arrival of the oldest frame while not playing
+
+    // Arrival pace: frames since the pace was last set, and when it was set.
+    bool paced_ = false;
+    Clock::time_point paceStart_{};
+    long long paceFrames_ = 0;
+    Clock::time_point lastArrival_{};
+    // How late each recent frame was against the earliest pace (ms).
+    std::array<double, kJitterWindowFrames> lateness_{};
+    std::array<double, kJitterWindowFrames> offsets_{};
+    int measured_ = 0;
+    int measureNext_ = 0;
+
+    // Gaps remembered, and when the last one was (or the penalty last eased).
+    bool emptying_ = false;  // nothing left here or at the device
+    Clock::time_point emptySince_{};
+    bool ranDry_ = false;
+    Clock::time_point ranDryAt_{};
+    int gapPenalty_ = 0;
+    Clock::time_point lastGap_{};
+
+    // Lowest level since the trim window began.
+    Clock::time_point trimWindowStart_{};
+    int lowestLevel_ = 0;
+    int lastSurplus_ = 0;
+    bool trimWindowOpen_ = false;
+
+    // The device last fed, to notice a new session, and the frames added
+    // since it was last fed.
+    std::uint32_t deviceId_ = 0;
+    int addedSinceFeed_ = 0;
+
+    Stats stats_;
+};

@@ -1,0 +1,327 @@
+// The play-out buffer against a simulated device and simulated time (a
+// device that takes one block every 16 ms, a receiver that runs every
+// 10 ms), and once against the real sound device through SDL's disk driver.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "client/playout_buffer.h"
+#include "client/wave_device.h"
+#include "platform/sound.h"
+#include "sound_fixture.h"
+
+using namespace voicetest;
+using Clock = CPlayoutBuffer::Clock;
+
+namespace {
+
+Clock::time_point At(double ms) {
+    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
+}
+
+CPlayoutBuffer::Frame Tagged(int k) {
+    CPlayoutBuffer::Frame f;
+    f.fill(static_cast<std::uint8_t>(k & 0xFF));
+    f[0] = static_cast<std::uint8_t>(k >> 8);
+    return f;
+}
+
+int TagOf(const CPlayoutBuffer::Frame& f) { return f[0] * 256 + f[1]; }
+
+// What the simulated device played: per 16 ms block, a tag or -1 for
+// silence, and when the block started.
+struct Played {
+    std::vector<int> tags;
+    std::map<int, double> startMs;  // tag -> start of its playback
+
+    // Silent blocks between the first and the last block that played.
+    int Gaps() const {
+        auto first = std::find_if(tags.begin(), tags.end(), [](int t) { return t >= 0; });
+        auto last = std::find_if(tags.rbegin(), tags.rend(), [](int t) { return t >= 0; }).base();
+        return first < last ? static_cast<int>(std::count(first, last, -1)) : 0;
+    }
+    std::vector<int> Heard() const {
+        std::vector<int> out;
+        for (int t : tags) {
+            if (t >= 0) out.push_back(t);
+        }
+        return out;
+    }
+};
+
+// Frame k is recorded from k * 16 ms and arrives at arrivalMs[k]; the
+// receiver adds what arrived and feeds on its 10 ms ticks, the device
+// takes a block every 16 ms from phaseMs on.
+Played Simulate(CPlayoutBuffer& buffer, const std::vector<double>& arrivalMs, double endMs, double phaseMs = 3) {
+    Played out;
+    std::deque<CPlayoutBuffer::Frame> device;
+    std::size_t next = 0;
+    double nextBlock = phaseMs;
+    for (double now = 0; now <= endMs; now += 1) {
+        if (now >= nextBlock) {
+            if (device.empty()) {
+                out.tags.push_back(-1);
+            } else {
+                const int tag = TagOf(device.front());
+                out.tags.push_back(tag);
+                out.startMs[tag] = nextBlock;
+                device.pop_front();
+            }
+            nextBlock += CPlayoutBuffer::kFrameMs;
+        }
+        if (static_cast<long long>(now) % 10 == 0) {
+            while (next < arrivalMs.size() && arrivalMs[next] <= now) {
+                const auto frame = Tagged(static_cast<int>(next));
+                buffer.Add(frame.data(), CPlayoutBuffer::kFrameBytes, At(now));
+                ++next;
+            }
+            CPlayoutBuffer::Frame f;
+            while (buffer.TakeFrame(At(now), static_cast<int>(device.size()), &f)) device.push_back(f);
+        }
+    }
+    return out;
+}
+
+// Frames sent on the sender's 10 ms tick after their capture completed,
+// delayed on the way by up to jitterMs (order kept), from frame `from` on
+// held up until stallEndMs.
+std::vector<double> Arrivals(int frames, double jitterMs, unsigned seed = 7, int stallFrom = -1, double stallEndMs = 0) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> jitter(0, jitterMs);
+    std::vector<double> out;
+    double last = 0;
+    for (int k = 0; k < frames; ++k) {
+        const double complete = (k + 1) * 16.0;
+        double sent = std::ceil(complete / 10.0) * 10.0 + 1;
+        double at = sent + (jitterMs > 0 ? jitter(random) : 0.0);
+        if (stallFrom >= 0 && k >= stallFrom) at = std::max(at, stallEndMs);
+        at = std::max(at, last);
+        out.push_back(at);
+        last = at;
+    }
+    return out;
+}
+
+double LatencyOf(const Played& p, int tag) { return p.startMs.at(tag) - tag * 16.0; }
+
+}  // namespace
+
+TEST(PlayoutBuffer, SteadyArrivalsPlayEveryFrameInOrderWithoutGapsAndWithLittleDelay) {
+    CPlayoutBuffer buffer;
+    const int frames = 600;
+    const Played p = Simulate(buffer, Arrivals(frames, 0), frames * 16.0 + 500);
+    // At most a frame or two of the start's wait is trimmed once the pace
+    // is known; after that every frame plays, back to back.
+    EXPECT_LE(buffer.GetStats().trimmed, 2);
+    EXPECT_EQ(p.Gaps(), 0);
+    const std::vector<int> heard = p.Heard();
+    ASSERT_GE(heard.size(), static_cast<std::size_t>(frames - 2));
+    EXPECT_EQ(heard.back(), frames - 1);
+    for (std::size_t i = heard.size() - 400; i < heard.size(); ++i) EXPECT_EQ(heard[i], heard[i - 1] + 1);
+    // Capture (16 ms), the two ticks and the device's block: nothing waits
+    // beyond what the pace needs.
+    for (int k = 200; k < frames; ++k) EXPECT_LE(LatencyOf(p, k), 16.0 + 20 + 2 * 16) << k;
+    EXPECT_EQ(buffer.Waiting(), 0);
+}
+
+TEST(PlayoutBuffer, JitteryArrivalsAreWaitedForSoNothingIsMissingAndNoGapOpens) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        CPlayoutBuffer buffer;
+        const int frames = 900;
+        const Played p = Simulate(buffer, Arrivals(frames, 40, seed), frames * 16.0 + 500);
+        EXPECT_EQ(p.Gaps(), 0);
+        const std::vector<int> heard = p.Heard();
+        EXPECT_TRUE(std::is_sorted(heard.begin(), heard.end()));
+        // At most the frames of the first window go while the wait is learnt.
+        EXPECT_GE(static_cast<int>(heard.size()), frames - 5);
+        EXPECT_GE(buffer.StartDelayMs(), 30);
+        EXPECT_LE(buffer.StartDelayMs(), CPlayoutBuffer::kMaxStartMs);
+        for (int k = 200; k < frames; ++k) {
+            if (p.startMs.count(k)) {
+                EXPECT_LE(LatencyOf(p, k), 16.0 + 10 + 40 + 3 * 16) << k;
+            }
+        }
+    }
+}
+
+TEST(PlayoutBuffer, AfterAStallTheOldestFramesGoAndLatencyComesBackWithinTwoSeconds) {
+    CPlayoutBuffer buffer;
+    const int frames = 500;
+    // Frames from 150 on are held until 500 ms after frame 150 was due.
+    const double stallEnd = 151 * 16.0 + 500;
+    const Played p = Simulate(buffer, Arrivals(frames, 0, 7, 150, stallEnd), frames * 16.0 + 500);
+    const std::vector<int> heard = p.Heard();
+    EXPECT_TRUE(std::is_sorted(heard.begin(), heard.end()));
+    EXPECT_GT(buffer.GetStats().trimmed, 20) << "the held-up frames were not dropped";
+    // The held-up frames that were kept are the newest of the burst.
+    const int firstAfter = *std::upper_bound(heard.begin(), heard.end(), 149);
+    EXPECT_GT(firstAfter, 170);
+    // Bounded at once, and back to the steady delay within two seconds.
+    for (int k : heard) {
+        if (k < 150) continue;
+        EXPECT_LE(LatencyOf(p, k), 600.0 + 16 * 8) << k;
+        if (p.startMs.at(k) > stallEnd + 2000) {
+            EXPECT_LE(LatencyOf(p, k), 100.0) << k;
+        }
+    }
+    EXPECT_EQ(heard.back(), frames - 1);
+}
+
+TEST(PlayoutBuffer, AStandingSurplusIsTrimmedAfterASecond) {
+    CPlayoutBuffer buffer;
+    // Ten frames at once, then a steady pace: the first ten are a standing
+    // queue that nothing needs.
+    std::vector<double> arrivals = Arrivals(400, 0);
+    for (int k = 0; k < 10; ++k) arrivals[static_cast<std::size_t>(k)] = arrivals[10];
+    const Played p = Simulate(buffer, arrivals, 400 * 16.0 + 500);
+    EXPECT_GT(buffer.GetStats().trimmed, 0);
+    EXPECT_EQ(p.Gaps(), 0);
+    for (int k = 150; k < 400; ++k) {
+        if (p.startMs.count(k)) {
+            EXPECT_LE(LatencyOf(p, k), 16.0 + 20 + 2 * 16) << k;
+        }
+    }
+}
+
+TEST(PlayoutBuffer, PlayingStartsOnceTheFirstFrameHasWaitedAndTheLastFrameOfATalkIsPlayed) {
+    CPlayoutBuffer buffer;
+    EXPECT_EQ(buffer.StartDelayMs(), CPlayoutBuffer::kDefaultStartMs);
+    const auto f = Tagged(1);
+    buffer.Add(f.data(), CPlayoutBuffer::kFrameBytes, At(1000));
+    CPlayoutBuffer::Frame out{};
+    EXPECT_FALSE(buffer.TakeFrame(At(1000), 0, &out));
+    EXPECT_FALSE(buffer.TakeFrame(At(1000 + CPlayoutBuffer::kDefaultStartMs - 1), 0, &out));
+    EXPECT_FALSE(buffer.IsPlaying());
+    ASSERT_TRUE(buffer.TakeFrame(At(1000 + CPlayoutBuffer::kDefaultStartMs), 0, &out));
+    EXPECT_EQ(TagOf(out), 1);
+    EXPECT_TRUE(buffer.IsPlaying());
+    EXPECT_FALSE(buffer.TakeFrame(At(1100), 1, &out));
+    // The device has nothing queued, but its last block may still sound:
+    // only a block later has it run dry. The talk is over, the next one
+    // waits again.
+    EXPECT_FALSE(buffer.TakeFrame(At(1120), 0, &out));
+    EXPECT_TRUE(buffer.IsPlaying());
+    EXPECT_FALSE(buffer.TakeFrame(At(1120 + CPlayoutBuffer::kFrameMs), 0, &out));
+    EXPECT_FALSE(buffer.IsPlaying());
+    EXPECT_EQ(buffer.GetStats().underruns, 1);
+
+    // Enough frames to cover the wait start playing at once.
+    for (int k = 2; k < 5; ++k) {
+        const auto g = Tagged(k);
+        buffer.Add(g.data(), CPlayoutBuffer::kFrameBytes, At(3000));
+    }
+    ASSERT_TRUE(buffer.TakeFrame(At(3000), 0, &out));
+    EXPECT_EQ(TagOf(out), 2);
+    ASSERT_TRUE(buffer.TakeFrame(At(3000), 1, &out));
+    EXPECT_EQ(TagOf(out), 3);
+    EXPECT_FALSE(buffer.TakeFrame(At(3000), CPlayoutBuffer::kDeviceLead, &out)) << "the device has its lead";
+    EXPECT_EQ(buffer.Waiting(), 1);
+}
+
+TEST(PlayoutBuffer, PassThroughHandsEveryFrameOnAtOnceAndKeepsNothingBack) {
+    CPlayoutBuffer buffer;
+    buffer.SetPassThrough(true);
+    for (int k = 0; k < 50; ++k) {
+        const auto f = Tagged(k);
+        buffer.Add(f.data(), CPlayoutBuffer::kFrameBytes, At(0));
+    }
+    CPlayoutBuffer::Frame out{};
+    for (int k = 0; k < 50; ++k) {
+        ASSERT_TRUE(buffer.TakeFrame(At(0), 40 + k, &out)) << k;
+        EXPECT_EQ(TagOf(out), k);
+    }
+    EXPECT_FALSE(buffer.TakeFrame(At(0), 0, &out));
+    EXPECT_EQ(buffer.GetStats().trimmed, 0);
+    EXPECT_EQ(buffer.GetStats().played, 50);
+}
+
+TEST(PlayoutBuffer, HoldsAtMostItsCapacityAndFillsAShortFrameWithSilence) {
+    CPlayoutBuffer buffer;
+    for (int k = 0; k < 100; ++k) {
+        const auto f = Tagged(k);
+        buffer.Add(f.data(), CPlayoutBuffer::kFrameBytes, At(0));
+    }
+    EXPECT_EQ(buffer.Waiting(), CPlayoutBuffer::kCapacity);
+    EXPECT_EQ(buffer.GetStats().overflowed, 100 - CPlayoutBuffer::kCapacity);
+    buffer.Reset();
+    EXPECT_EQ(buffer.Waiting(), 0);
+
+    buffer.SetPassThrough(true);
+    const std::uint8_t part[3] = {4, 8, 12};
+    buffer.Add(part, 3, At(0));
+    buffer.Add(nullptr, 128, At(0));
+    CPlayoutBuffer::Frame out{};
+    ASSERT_TRUE(buffer.TakeFrame(At(0), 0, &out));
+    EXPECT_EQ(out[2], 12);
+    EXPECT_TRUE(IsSilence(out.data() + 3, CPlayoutBuffer::kFrameBytes - 3));
+    ASSERT_TRUE(buffer.TakeFrame(At(0), 0, &out));
+    EXPECT_TRUE(IsSilence(out.data(), CPlayoutBuffer::kFrameBytes));
+}
+
+class PlayoutDeviceTest : public SoundTest {};
+
+TEST_F(PlayoutDeviceTest, FeedsTheRealDeviceAndForgetsFramesOfAnEarlierSession) {
+    WriteFileBytes(InputFile(), {});
+    UseDiskDelay(4);
+    CWaveDevice device;
+    CPlayoutBuffer buffer;
+    // No playback open: frames are forgotten.
+    buffer.Add(PatternFrame(0).data(), kFrame, Clock::now());
+    EXPECT_EQ(buffer.FeedDevice(device), 0);
+    EXPECT_EQ(buffer.Waiting(), 0);
+
+    ASSERT_EQ(device.OpenPlayback(nullptr, 0, 40), 1);
+    int played = 0;
+    for (int k = 1; k <= 6; ++k) {
+        buffer.Add(PatternFrame(k).data(), kFrame, Clock::now());
+        played += buffer.FeedDevice(device);
+        EXPECT_LE(device.CountQueuedPlaybackBlocks(), CPlayoutBuffer::kDeviceLead);
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        played += buffer.FeedDevice(device);
+        return buffer.Waiting() == 0 && device.CountQueuedPlaybackBlocks() == 0;
+    }));
+    // A burst beyond the bound loses its oldest frames, never the newest.
+    EXPECT_EQ(played + buffer.GetStats().trimmed, 6);
+    EXPECT_GE(played, 1);
+    ASSERT_EQ(device.ClosePlayback(), 1);
+    const Bytes heard = WithoutSilence(ReadFileBytes(OutputFile()));
+    ASSERT_EQ(heard.size() % kFrame, 0u);
+    int last = 0;
+    for (std::size_t at = 0; at < heard.size(); at += kFrame) {
+        const int k = PatternIndex(heard.data() + at);
+        EXPECT_GT(k, last);
+        last = k;
+    }
+    EXPECT_EQ(last, 6);
+
+    // Frames still waiting when a session ends never reach the next
+    // session's device; the frame that arrived for the new one does. The
+    // device is held so that frames stay waiting behind its lead.
+    ASSERT_EQ(device.OpenPlayback(nullptr, 0, 40), 1);
+    ASSERT_TRUE(WaitUntil([&] { return device.IsPlaybackSlotFree(0); }));
+    ASSERT_EQ(platform::WaveOutPause(device.GetPlaybackDevice()), platform::MMSYSERR_NOERROR);
+    for (int k = 7; k <= 10; ++k) buffer.Add(PatternFrame(k).data(), kFrame, Clock::now());
+    ASSERT_TRUE(WaitUntil([&] {
+        buffer.FeedDevice(device);
+        return device.CountQueuedPlaybackBlocks() == CPlayoutBuffer::kDeviceLead;
+    }));
+    EXPECT_GE(buffer.Waiting(), 1);
+    ASSERT_EQ(device.ClosePlayback(), 1);
+    ASSERT_EQ(device.OpenPlayback(nullptr, 0, 40), 1);
+    buffer.SetPassThrough(true);
+    buffer.Add(PatternFrame(12).data(), kFrame, Clock::now());
+    EXPECT_EQ(buffer.FeedDevice(device), 1);
+    EXPECT_EQ(buffer.Waiting(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return device.CountQueuedPlaybackBlocks() == 0; }));
+    ASSERT_EQ(device.ClosePlayback(), 1);
+    const Bytes second = WithoutSilence(ReadFileBytes(OutputFile()));
+    ASSERT_EQ(second.size(), static_cast<std::size_t>(kFrame));
+    EXPECT_EQ(PatternIndex(second.data()), 12);
+}
