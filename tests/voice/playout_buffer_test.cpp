@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -127,6 +128,30 @@ TEST(PlayoutBuffer, SteadyArrivalsPlayEveryFrameInOrderWithoutGapsAndWithLittleD
     // beyond what the pace needs.
     for (int k = 200; k < frames; ++k) EXPECT_LE(LatencyOf(p, k), 16.0 + 20 + 2 * 16) << k;
     EXPECT_EQ(buffer.Waiting(), 0);
+}
+
+// Whatever the device's phase against capture, steady arrivals settle at
+// the lowest latency at which every frame still reaches the device before
+// its block begins: the reserve costs nothing when arrivals are steady.
+TEST(PlayoutBuffer, SteadyArrivalsSettleAtTheLowestLatencyThatMissesNoBlock) {
+    const int frames = 900;
+    const std::vector<double> arrivals = Arrivals(frames, 0);
+    for (int phase = 0; phase < 16; ++phase) {
+        SCOPED_TRACE(phase);
+        const double phaseMs = phase + 0.5;
+        // A frame is handed on at the first tick after its arrival; the
+        // block it plays in must be taken after that tick.
+        int lead = 0;
+        for (int k = 0; k < frames; ++k) {
+            const double handedOn = std::ceil(arrivals[static_cast<std::size_t>(k)] / 10.0) * 10.0;
+            while (std::ceil(phaseMs + 16.0 * (k + lead)) <= handedOn) ++lead;
+        }
+        const double lowest = phaseMs + 16.0 * lead;
+        CPlayoutBuffer buffer;
+        const Played p = Simulate(buffer, arrivals, frames * 16.0 + 500, phaseMs);
+        EXPECT_EQ(p.Gaps(), 0);
+        for (int k = 300; k < frames; ++k) ASSERT_DOUBLE_EQ(LatencyOf(p, k), lowest) << k;
+    }
 }
 
 TEST(PlayoutBuffer, JitteryArrivalsAreWaitedForSoNothingIsMissingAndNoGapOpens) {
