@@ -1,9 +1,13 @@
 #include "server/master_thread.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "protocol/limits.h"
+#include "protocol/messages.h"
 #include "protocol/voice_codec.h"
 #include "server/record_codes.h"
 #include "server/voice_mixer.h"
@@ -12,10 +16,20 @@ namespace {
 
 // How often an idle master_thread looks for a stop.
 constexpr int kStopCheckMs = 50;
-// Names as events about a member carry them: whole in the member list,
-// messages and voice; shorter in the logout announcement.
-constexpr int kNameLength = 49;
-constexpr int kLogoutNameLength = 24;
+// How often connections are checked against the login limit.
+constexpr auto kLoginCheckEvery = std::chrono::milliseconds(100);
+
+// What master_thread knows about the connection in one session slot. Filled
+// by the login, emptied when the connection's logout has been handled (the
+// last event any connection posts), so it always describes the slot's
+// current connection.
+struct Connection {
+    int id = 0;
+    int voicePass = 0;
+    bool hasName = false;
+    // At most kMaxNameLength characters.
+    std::string name;
+};
 
 class Master {
 public:
@@ -25,18 +39,29 @@ public:
           events_(p.events),
           disconnecting_(p.disconnecting),
           stopping_(p.stopping),
-          taken_(static_cast<std::size_t>(p.sessionCount) + 1),
-          listIds_(static_cast<std::size_t>(p.sessionCount)),
-          listNames_(static_cast<std::size_t>(p.sessionCount)) {}
+          pool_(p.pool),
+          loginLimit_(p.loginLimitMs),
+          connections_(static_cast<std::size_t>(p.sessionCount)),
+          taken_(static_cast<std::size_t>(p.sessionCount) + 1) {}
 
     void Run() {
+        auto nextLoginCheck = std::chrono::steady_clock::now();
         while (!Stopping()) {
-            if (!events_->ReceiveWithin(event_, kStopCheckMs)) continue;
+            bool got = events_->ReceiveWithin(event_, kStopCheckMs) == 1;
             if (disconnecting_ && disconnecting_->load()) continue;
-            reply_.Clear();
-            announcement_.Clear();
-            Handle();
-            SendMixedFrames();
+            if (got) {
+                reply_.Clear();
+                announcement_.Clear();
+                Handle();
+                SendMixedFrames();
+            }
+            if (loginLimit_.count() > 0) {
+                auto now = std::chrono::steady_clock::now();
+                if (now >= nextLoginCheck) {
+                    EndSilentConnections(now);
+                    nextLoginCheck = now + kLoginCheckEvery;
+                }
+            }
         }
     }
 
@@ -45,64 +70,83 @@ private:
 
     CSession& At(int i) const { return *sessions_[i]; }
 
-    void SendToAll(const OutgoingMessage& m, const CSession* except = nullptr) {
+    int SlotOf(const CSession* s) const {
         for (int i = 0; i < count_; ++i) {
-            if (&At(i) != except) At(i).SendMessage(m);
+            if (sessions_[i] == s) return i;
+        }
+        return -1;
+    }
+
+    Connection& ConnectionAt(int slot) { return connections_[static_cast<std::size_t>(slot)]; }
+
+    // The record's bytes, formatted once for everyone it goes to.
+    WireRef Format(const OutgoingMessage& m) { return WireRef::Format(m, pool_); }
+
+    void SendTo(int slot, const WireRef& record) {
+        if (At(slot).SendMessage(record) == CSession::SendResult::kOverflow) EndLaggard(slot);
+    }
+
+    void SendToAll(const WireRef& record, int exceptSlot = -1) {
+        for (int i = 0; i < count_; ++i) {
+            if (i != exceptSlot) SendTo(i, record);
         }
     }
 
-    // The member an event speaks of, as its session holds it now: ID 0 and
-    // an empty name before login.
-    void Identify(CSession* s, int nameLength, int* id) {
-        s->GetID(id);
-        name_.clear();
-        s->GetName(&name_, nameLength);
+    // The client has more text waiting than it may: it is ended as a lost
+    // connection is, so that it knows, instead of silently missing lines.
+    void EndLaggard(int slot) {
+        const Connection& c = ConnectionAt(slot);
+        std::fprintf(stderr,
+                     "Orvane: ended the connection of member %05d \"%s\": more than %zu bytes of text were "
+                     "waiting for it (the client does not read)\n",
+                     c.id, c.name.c_str(), SessionOutbox::kMaxTextBytes);
+        std::fflush(stderr);
+        At(slot).EndConnection();
+    }
+
+    void EndSilentConnections(std::chrono::steady_clock::time_point now) {
+        for (int i = 0; i < count_; ++i) {
+            if (ConnectionAt(i).id != 0) continue;
+            CSession::Clock::time_point since;
+            if (At(i).ConnectedSince(&since) && now - since >= loginLimit_) At(i).EndConnection();
+        }
     }
 
     void Handle() {
-        CSession* s = event_.session;
-        if (!s) return;
+        int slot = SlotOf(event_.session);
+        if (slot < 0) return;
+        Connection& c = ConnectionAt(slot);
         switch (event_.code) {
             case EV_LOGIN:
-                Login(s);
+                Login(slot);
                 break;
-            case EV_MESSAGE: {
-                int id = 0;
-                Identify(s, kNameLength, &id);
+            case EV_MESSAGE:
+                // Before the login: ID 0 and an empty name.
                 announcement_.Resize(1);
                 announcement_.code = EV_MESSAGE;
-                announcement_.SetEntry(0, id, name_);
+                announcement_.SetEntry(0, c.id, c.name);
                 announcement_.SetText(event_.Text());
-                SendToAll(announcement_);
+                SendToAll(Format(announcement_));
                 break;
-            }
             case EV_WHO:
-                MemberList(s);
+                MemberList(slot);
                 break;
             case EV_LOGOUT:
-                Logout(s);
+                Logout(slot);
                 break;
-            case EV_VOICE_START: {
-                int id = 0;
-                Identify(s, kNameLength, &id);
-                mixer_.AddMember(name_, id);
+            case EV_VOICE_START:
+                mixer_.AddMember(c.name, c.id);
                 break;
-            }
-            case EV_VOICE_STOP: {
-                int id = 0;
-                s->GetID(&id);
-                mixer_.RemoveMember(id);
+            case EV_VOICE_STOP:
+                mixer_.RemoveMember(c.id);
                 break;
-            }
             case EV_VOICE_DATA: {
                 // A short payload is dropped rather than read past its end.
                 std::string_view payload = protocol::VoicePayload(event_.Text());
                 if (payload.empty()) break;
-                int id = 0;
-                s->GetID(&id);
                 std::memcpy(frame_.data(), payload.data(), frame_.size());
                 protocol::DecodeVoiceFrame(frame_.data());
-                mixer_.PutFrame(frame_.data(), id);
+                mixer_.PutFrame(frame_.data(), c.id);
                 break;
             }
             default:
@@ -110,17 +154,16 @@ private:
         }
     }
 
-    void Login(CSession* s) {
-        int held = 0;
+    void Login(int slot) {
+        Connection& c = ConnectionAt(slot);
         // A connection that is already gone (only during shutdown) gets
         // nothing, and one that already has an ID keeps it: no second
         // member is announced for it.
-        if (!s->IsOccupied() || s->GetID(&held)) return;
+        if (c.id != 0 || !At(slot).IsOccupied()) return;
 
         std::fill(taken_.begin(), taken_.end(), false);
-        for (int i = 0; i < count_; ++i) {
-            int id = 0;
-            if (At(i).GetID(&id) && id >= 1 && id <= count_) taken_[static_cast<std::size_t>(id)] = true;
+        for (const Connection& other : connections_) {
+            if (other.id >= 1 && other.id <= count_) taken_[static_cast<std::size_t>(other.id)] = true;
         }
         int newId = count_ + 1;
         for (int id = 1; id <= count_; ++id) {
@@ -129,65 +172,65 @@ private:
                 break;
             }
         }
-        int voicePass = VoicePassFor(newId);
-        // Stored at once, so that the next login already counts this ID as
-        // taken and the member's own list request finds it.
-        s->SetID(newId);
-        s->SetVoicePass(voicePass);
+        c.id = newId;
+        c.voicePass = VoicePassFor(newId);
+        c.name.assign(event_.Name().substr(0, protocol::kMaxNameLength));
+        c.hasName = true;
 
         reply_.Resize(1);
         reply_.code = MSG_LOGIN_SUCCEEDED;
-        reply_.SetEntry(0, newId);
-        reply_.voicePass = voicePass;
-        s->SendMessage(reply_);
+        reply_.SetEntry(0, c.id);
+        reply_.voicePass = c.voicePass;
+        SendTo(slot, Format(reply_));
 
+        // The name exactly as the client sent it.
         announcement_.Resize(1);
         announcement_.code = MSG_MEMBER_LOGIN;
-        announcement_.SetEntry(0, newId, event_.Name());
-        SendToAll(announcement_);
+        announcement_.SetEntry(0, c.id, event_.Name());
+        SendToAll(Format(announcement_));
     }
 
-    void MemberList(CSession* s) {
+    void MemberList(int slot) {
         int k = 0;
-        for (int i = 0; i < count_; ++i) {
-            auto slot = static_cast<std::size_t>(k);
-            if (At(i).GetID(&listIds_[slot]) && At(i).GetName(&listNames_[slot], kNameLength)) ++k;
+        for (const Connection& member : connections_) {
+            if (member.id != 0 && member.hasName) ++k;
         }
         reply_.Resize(k);
         reply_.code = MSG_MEMBER_LIST;
-        for (int i = 0; i < k; ++i) {
-            reply_.SetEntry(i, listIds_[static_cast<std::size_t>(i)], listNames_[static_cast<std::size_t>(i)]);
+        int i = 0;
+        for (const Connection& member : connections_) {
+            if (member.id != 0 && member.hasName) reply_.SetEntry(i++, member.id, member.name);
         }
-        s->SendMessage(reply_);
+        SendTo(slot, Format(reply_));
     }
 
-    void Logout(CSession* s) {
-        int id = 0;
-        Identify(s, kLogoutNameLength, &id);
-        // Gone from now on: no list shows the member after its logout has
-        // been announced, and its ID is free for the next login.
-        s->SetLeaving();
+    void Logout(int slot) {
+        Connection& c = ConnectionAt(slot);
         reply_.Resize(0);
         reply_.code = MSG_LOGOUT_SUCCEEDED;
-        s->SendMessage(reply_);
+        SendTo(slot, Format(reply_));
         // Someone who never logged in was never announced, so no one is told
         // that they left. The leaving client itself never sees this.
-        if (id != 0) {
+        if (c.id != 0) {
             announcement_.Resize(1);
             announcement_.code = MSG_MEMBER_LOGOUT;
-            announcement_.SetEntry(0, id, name_);
-            SendToAll(announcement_, s);
+            announcement_.SetEntry(0, c.id, std::string_view(c.name).substr(0, protocol::kLogoutNameLength));
+            SendToAll(Format(announcement_), slot);
         }
-        mixer_.RemoveMember(id);
+        mixer_.RemoveMember(c.id);
+        // Gone from now on: no list shows the member, and its ID is free for
+        // the next login.
+        c = Connection{};
     }
 
     void SendMixedFrames() {
         while (mixer_.TakeMixedFrame(mixed_.data())) {
             protocol::EncodeVoiceFrame(mixed_.data());
-            announcement_.Resize(0);
-            announcement_.code = EV_VOICE_DATA;
-            announcement_.SetText(std::string_view(reinterpret_cast<const char*>(mixed_.data()), mixed_.size()));
-            SendToAll(announcement_);
+            WireRef frame = WireRef::Make(pool_);
+            frame.Edit().code = EV_VOICE_DATA;
+            protocol::AppendVoiceData(frame.Edit().bytes,
+                                      std::string_view(reinterpret_cast<const char*>(mixed_.data()), mixed_.size()));
+            SendToAll(frame);
         }
     }
 
@@ -196,17 +239,17 @@ private:
     EventBuffer* events_;
     const std::atomic<bool>* disconnecting_;
     const std::atomic<bool>* stopping_;
+    WireRecordPool* pool_;
+    std::chrono::milliseconds loginLimit_;
 
+    std::vector<Connection> connections_;
     SessionEvent event_;
     OutgoingMessage reply_;
     OutgoingMessage announcement_;
     CVoiceMixer mixer_;
     CVoiceMixer::Frame frame_{};
     CVoiceMixer::Frame mixed_{};
-    std::string name_;
     std::vector<bool> taken_;
-    std::vector<int> listIds_;
-    std::vector<std::string> listNames_;
 };
 
 }  // namespace

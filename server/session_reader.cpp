@@ -1,13 +1,13 @@
+#include <cstring>
 #include <string_view>
 
+#include "protocol/limits.h"
 #include "protocol/messages.h"
 #include "server/record_codes.h"
 #include "server/session.h"
 
 namespace {
 
-// Longest line taken from a client, line end not counted.
-constexpr int kMaxLineLength = 999;
 // How often a reader waiting for room in the event buffer looks for a stop.
 constexpr int kStopCheckMs = 50;
 
@@ -23,24 +23,27 @@ bool Post(const SessionReaderParameters* p, const SessionEvent& event) {
 
 std::uint32_t session_reader_thread(void* argument) {
     auto* p = static_cast<SessionReaderParameters*>(argument);
-    char line[kMaxLineLength + 1];
+    char line[protocol::kMaxLineLength + 1];
     SessionEvent event;
     bool loggingOut = false;
     while (!loggingOut) {
-        int length = p->connection->ReceiveLine(line, kMaxLineLength);
-        // The event says only what was read; master_thread looks up the
-        // member's ID and name when it handles it, so that an event never
-        // speaks of an ID the session held earlier or later.
+        int length = p->connection->ReceiveLine(line, protocol::kMaxLineLength);
+        // The event says only what was read; master_thread knows who the
+        // member is when it handles it.
         event.Clear();
         event.session = p->session;
         if (length < 0) {
             event.code = EV_LOGOUT;
             loggingOut = true;
         } else {
+            // A zero byte ends the line's field there: no zero byte ever
+            // reaches another client.
+            const void* zero = std::memchr(line, '\0', static_cast<std::size_t>(length));
+            if (zero) length = static_cast<int>(static_cast<const char*>(zero) - line);
+            auto text = std::string_view(line, static_cast<std::size_t>(length));
             std::string_view value;
-            switch (protocol::ClassifyClientLine(std::string_view(line, static_cast<std::size_t>(length)), &value)) {
+            switch (protocol::ClassifyClientLine(text, &value)) {
                 case protocol::ClientRequest::kLogin:
-                    p->session->SetName(value);
                     event.code = EV_LOGIN;
                     event.SetName(value);
                     break;

@@ -36,11 +36,13 @@ std::uint16_t FreePort() {
     return port;  // the listener closes here; the port stays free for a moment
 }
 
-bool ServerProcess::Start() {
+bool ServerProcess::Start() { return Start({}); }
+
+bool ServerProcess::Start(const std::vector<std::string>& environment) {
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         port_ = FreePort();
         output_.clear();
-        if (!child_.Start(ServerBinary(), {std::to_string(port_)})) return false;
+        if (!child_.Start(ServerBinary(), {std::to_string(port_)}, environment)) return false;
         if (WaitForOutput(kStartedLine)) return true;
         int code = WaitForExit(kWaitMs);
         if (code != 1 || ErrorOutput().find(kBindFailure) == std::string::npos) return false;

@@ -37,6 +37,8 @@ public:
     // Starts the server on a free port and waits for its started lines.
     // Another program taking the port in between is retried with a new one.
     bool Start();
+    // The same, with extra "NAME=value" entries in the server's environment.
+    bool Start(const std::vector<std::string>& environment);
     // Starts the server with these arguments and, when given, this text on
     // its standard input; does not wait for anything.
     bool StartWith(const std::vector<std::string>& arguments, const std::string& input = "");
