@@ -74,7 +74,9 @@ bool CSession::ConnectedSince(Clock::time_point* since) {
     return occupied_;
 }
 
-CSession::SendResult CSession::SendMessage(const WireRef& record) { return outbox_.Push(record); }
+CSession::SendResult CSession::SendMessage(const WireRef& record, bool* wakeLater) {
+    return outbox_.Push(record, wakeLater);
+}
 
 void CSession::WaitForThreads() {
     writerThread_.Join();

@@ -73,8 +73,10 @@ public:
     bool ConnectedSince(Clock::time_point* since);
     // Queues a shared record for the writer without waiting: kRefused when
     // the session is free, kOverflow when the client has fallen hopelessly
-    // behind (see SessionOutbox).
-    SendResult SendMessage(const WireRef& record);
+    // behind (see SessionOutbox). With wakeLater, the writer is woken only
+    // by a later WakeWriter (see SessionOutbox::Push).
+    SendResult SendMessage(const WireRef& record, bool* wakeLater = nullptr);
+    void WakeWriter() { outbox_.WakeWriter(); }
 
     // Waits until both threads of the last connection have ended. Call only
     // once they have been told to end (the writer got its last record and the

@@ -32,7 +32,9 @@ void SessionOutbox::Close() {
     if (wake) wake_.Release();
 }
 
-SessionOutbox::Result SessionOutbox::Push(const WireRef& record) {
+void SessionOutbox::WakeWriter() { wake_.Release(); }
+
+SessionOutbox::Result SessionOutbox::Push(const WireRef& record, bool* wakeLater) {
     if (!record) return Result::kRefused;
     Result result = Result::kQueued;
     bool wake = false;
@@ -63,7 +65,13 @@ SessionOutbox::Result SessionOutbox::Push(const WireRef& record) {
         wake = writerAsleep_;
         writerAsleep_ = false;
     }
-    if (wake) wake_.Release();
+    if (wake) {
+        if (wakeLater) {
+            *wakeLater = true;
+        } else {
+            wake_.Release();
+        }
+    }
     return result;
 }
 

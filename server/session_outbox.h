@@ -47,7 +47,12 @@ public:
     // TakeAll returns false.
     void Close();
 
-    Result Push(const WireRef& record);
+    // Wakes the writer when it sleeps. With wakeLater given, a sleeping
+    // writer is not woken but *wakeLater is set, and the caller calls
+    // WakeWriter once it has queued everything it has: the writer then
+    // sends all of it with one call instead of waking for each record.
+    Result Push(const WireRef& record, bool* wakeLater = nullptr);
+    void WakeWriter();
 
     // Waits until records wait or the outbox is closed, then moves every
     // waiting record, in order, to the end of out. False once closed.

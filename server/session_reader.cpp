@@ -1,5 +1,6 @@
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "protocol/limits.h"
 #include "protocol/messages.h"
@@ -10,11 +11,16 @@ namespace {
 
 // How often a reader waiting for room in the event buffer looks for a stop.
 constexpr int kStopCheckMs = 50;
+// Events made from lines that arrived together and posted together, so that
+// master_thread is woken once for them rather than once per line.
+constexpr int kEventsPerPost = 16;
 
-bool Post(const SessionReaderParameters* p, const SessionEvent& event) {
-    if (!p->stopping) return p->events->Send(event, 1) == 1;
-    while (!p->events->SendWithin(event, kStopCheckMs)) {
-        if (p->stopping->load()) return false;
+// Posts the first n events in order; false when the server stops first.
+bool Post(const SessionReaderParameters* p, const std::vector<SessionEvent>& events, int n) {
+    int sent = 0;
+    while (sent < n) {
+        sent += p->events->SendManyWithin(events, sent, n - sent, p->stopping ? kStopCheckMs : platform::kWaitForever);
+        if (sent < n && p->stopping && p->stopping->load()) return false;
     }
     return true;
 }
@@ -24,12 +30,20 @@ bool Post(const SessionReaderParameters* p, const SessionEvent& event) {
 std::uint32_t session_reader_thread(void* argument) {
     auto* p = static_cast<SessionReaderParameters*>(argument);
     char line[protocol::kMaxLineLength + 1];
-    SessionEvent event;
+    std::vector<SessionEvent> batch(kEventsPerPost);
+    int pending = 0;
     bool loggingOut = false;
     while (!loggingOut) {
+        // Lines already here join the batch; before waiting for the network
+        // the batch goes out.
+        if (pending > 0 && (pending == kEventsPerPost || !p->connection->HasBufferedLine(protocol::kMaxLineLength))) {
+            if (!Post(p, batch, pending)) return 0;
+            pending = 0;
+        }
         int length = p->connection->ReceiveLine(line, protocol::kMaxLineLength);
         // The event says only what was read; master_thread knows who the
         // member is when it handles it.
+        SessionEvent& event = batch[static_cast<std::size_t>(pending)];
         event.Clear();
         event.session = p->session;
         if (length < 0) {
@@ -72,7 +86,8 @@ std::uint32_t session_reader_thread(void* argument) {
                     continue;
             }
         }
-        if (!Post(p, event)) break;
+        ++pending;
     }
+    Post(p, batch, pending);
     return 0;
 }
