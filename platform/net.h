@@ -59,7 +59,9 @@ struct SendPiece {
     std::size_t length = 0;
 };
 constexpr int kMaxSendPieces = 1024;
-long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count);
+// With wait false it sends only what fits into the socket's buffer now and
+// never blocks (0 bytes when nothing fits).
+long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wait = true);
 // Probes an idle connection so that a peer that vanished without a word is
 // found: the first probe after idleSeconds of silence, then one every
 // intervalSeconds; after count unanswered probes the connection fails.

@@ -142,7 +142,7 @@ int SocketSetSendTimeout(SOCKET s, int milliseconds) {
     return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : SOCKET_ERROR;
 }
 
-long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count) {
+long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wait) {
     if (count <= 0) return 0;
     if (count > kMaxSendPieces) count = kMaxSendPieces;
     static_assert(kMaxSendPieces <= IOV_MAX);
@@ -156,8 +156,9 @@ long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count) {
     message.msg_iovlen = static_cast<std::size_t>(count);
     ssize_t r;
     do {
-        r = ::sendmsg(Fd(s), &message, MSG_NOSIGNAL);
+        r = ::sendmsg(Fd(s), &message, MSG_NOSIGNAL | (wait ? 0 : MSG_DONTWAIT));
     } while (r < 0 && errno == EINTR);
+    if (r < 0 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
     return r < 0 ? SOCKET_ERROR : static_cast<long long>(r);
 }
 

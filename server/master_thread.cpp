@@ -55,6 +55,10 @@ public:
             bool got = events_->ReceiveWithin(event_, kStopCheckMs) == 1;
             for (int handled = 0; got; ++handled) {
                 if (disconnecting_ && disconnecting_->load()) break;
+                // With nothing else waiting, replies go out on this thread
+                // at once; when events pile up, the writers send them in
+                // batches.
+                quiet_ = events_->FreeSlots() == events_->Capacity() - 1;
                 reply_.Clear();
                 announcement_.Clear();
                 Handle();
@@ -91,7 +95,7 @@ private:
 
     void SendTo(int slot, const WireRef& record) {
         bool wake = false;
-        if (At(slot).SendMessage(record, &wake) == CSession::SendResult::kOverflow) EndLaggard(slot);
+        if (At(slot).SendMessage(record, &wake, quiet_) == CSession::SendResult::kOverflow) EndLaggard(slot);
         if (wake) toWake_[static_cast<std::size_t>(slot)] = true;
     }
 
@@ -270,6 +274,8 @@ private:
     std::vector<bool> taken_;
     // Writers that got records while asleep, woken once the batch is done.
     std::vector<bool> toWake_;
+    // No other event was waiting when this one was taken.
+    bool quiet_ = false;
 };
 
 }  // namespace

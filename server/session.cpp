@@ -23,7 +23,7 @@ bool CSession::Open(std::unique_ptr<CNetSocket>& connection, EventBuffer* eventB
         connection_ = std::move(connection);
         connectedAt_ = Clock::now();
         eventBuffer_ = eventBuffer;
-        outbox_.Open();
+        outbox_.Open(connection_.get());
 
         writerParameters_ = {connection_.get(), &outbox_, this};
         writerThread_ = platform::Thread::Start(&session_writer_thread, &writerParameters_);
@@ -74,8 +74,8 @@ bool CSession::ConnectedSince(Clock::time_point* since) {
     return occupied_;
 }
 
-CSession::SendResult CSession::SendMessage(const WireRef& record, bool* wakeLater) {
-    return outbox_.Push(record, wakeLater);
+CSession::SendResult CSession::SendMessage(const WireRef& record, bool* wakeLater, bool sendNow) {
+    return outbox_.Push(record, wakeLater, sendNow);
 }
 
 void CSession::WaitForThreads() {

@@ -74,8 +74,9 @@ public:
     // Queues a shared record for the writer without waiting: kRefused when
     // the session is free, kOverflow when the client has fallen hopelessly
     // behind (see SessionOutbox). With wakeLater, the writer is woken only
-    // by a later WakeWriter (see SessionOutbox::Push).
-    SendResult SendMessage(const WireRef& record, bool* wakeLater = nullptr);
+    // by a later WakeWriter; with sendNow the record may go out on the
+    // caller's thread (see SessionOutbox::Push).
+    SendResult SendMessage(const WireRef& record, bool* wakeLater = nullptr, bool sendNow = false);
     void WakeWriter() { outbox_.WakeWriter(); }
 
     // Waits until both threads of the last connection have ended. Call only

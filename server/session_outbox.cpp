@@ -10,11 +10,22 @@ void SessionOutbox::DropWaiting() {
     text_.Clear();
     voice_.Clear();
     textBytes_ = 0;
+    firstOffset_ = 0;
 }
 
-void SessionOutbox::Open() {
+std::size_t SessionOutbox::SendNow(const WireRef& record) {
+    if (!connection_ || record->bytes.empty()) return 0;
+    platform::SendPiece piece{record->bytes.data(), record->bytes.size()};
+    long long sent = platform::SocketSendPieces(connection_->Handle(), &piece, 1, false);
+    return sent > 0 ? static_cast<std::size_t>(sent) : 0;
+}
+
+void SessionOutbox::Open(CNetSocket* connection) {
     platform::MutexLock lock(mutex_, kError);
     DropWaiting();
+    connection_ = connection;
+    // Set by the new writer once it waits with nothing to send.
+    writerAsleep_ = false;
     droppedVoice_ = 0;
     open_ = true;
     overflowed_ = false;
@@ -34,32 +45,47 @@ void SessionOutbox::Close() {
 
 void SessionOutbox::WakeWriter() { wake_.Release(); }
 
-SessionOutbox::Result SessionOutbox::Push(const WireRef& record, bool* wakeLater) {
+SessionOutbox::Result SessionOutbox::Push(const WireRef& record, bool* wakeLater, bool sendNow) {
     if (!record) return Result::kRefused;
-    Result result = Result::kQueued;
     bool wake = false;
     {
         platform::MutexLock lock(mutex_, kError);
         if (!open_) return Result::kRefused;
-        if (record->IsVoice()) {
-            if (overflowed_) return Result::kRefused;
+        const bool ending = record->EndsConnection();
+        if (overflowed_ && !ending) return Result::kRefused;
+        std::size_t sent = 0;
+        // The writer sleeps with nothing to send, and no one else sends on
+        // the connection while this lock is held: the record goes out now.
+        // The records that end a connection always go through the writer,
+        // which closes the session after them.
+        if (sendNow && !ending && writerAsleep_ && text_.Empty() && voice_.Empty()) {
+            sent = SendNow(record);
+            if (sent == record->bytes.size()) return Result::kQueued;
+        }
+        const std::size_t size = record->bytes.size();
+        if (sent > 0) {
+            // The rest of a record that went out in part is finished first,
+            // voice included, so that the stream stays whole.
+            firstOffset_ = sent;
+            textBytes_ += size - sent;
+            text_.PushBack(Entry{nextOrder_++, record});
+        } else if (record->IsVoice()) {
             if (voice_.Size() >= kMaxVoiceFrames) {
                 voice_.PopFront();
                 ++droppedVoice_;
             }
             voice_.PushBack(Entry{nextOrder_++, record});
-        } else if (record->EndsConnection()) {
+        } else if (ending) {
             // Always taken: the writer must see it to end the session.
-            textBytes_ += record->bytes.size();
+            textBytes_ += size;
             text_.PushBack(Entry{nextOrder_++, record});
         } else {
-            if (overflowed_) return Result::kRefused;
-            if (textBytes_ + record->bytes.size() > kMaxTextBytes) {
+            if (textBytes_ + size > kMaxTextBytes) {
                 DropWaiting();
                 overflowed_ = true;
                 return Result::kOverflow;
             }
-            textBytes_ += record->bytes.size();
+            textBytes_ += size;
             text_.PushBack(Entry{nextOrder_++, record});
         }
         wake = writerAsleep_;
@@ -72,10 +98,10 @@ SessionOutbox::Result SessionOutbox::Push(const WireRef& record, bool* wakeLater
             wake_.Release();
         }
     }
-    return result;
+    return Result::kQueued;
 }
 
-bool SessionOutbox::TakeAll(std::vector<WireRef>& out) {
+bool SessionOutbox::TakeAll(std::vector<WireRef>& out, std::size_t* firstOffset) {
     for (;;) {
         {
             platform::MutexLock lock(mutex_, kError);
@@ -87,6 +113,8 @@ bool SessionOutbox::TakeAll(std::vector<WireRef>& out) {
                     out.push_back(textFirst ? text_.PopFront().record : voice_.PopFront().record);
                 }
                 textBytes_ = 0;
+                if (firstOffset) *firstOffset = firstOffset_;
+                firstOffset_ = 0;
                 return true;
             }
             writerAsleep_ = true;

@@ -8,12 +8,19 @@
 // outbox refuses everything but the records that end a connection, so that
 // its owner can end the connection (and the client knows, instead of
 // silently missing chat lines). Nothing here ever waits for room.
+//
+// While the server is not busy a writer is woken only for a backlog: when it
+// sleeps with nothing waiting, Push may offer the record to the connection
+// at once, without waiting, and queue for the writer only what the
+// connection did not take. Such a record costs one send and no thread
+// wake-up. Under load the writers send instead, many records per call.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "common/net_socket.h"
 #include "common/ring.h"
 #include "platform/sync.h"
 #include "server/wire_record.h"
@@ -41,8 +48,9 @@ public:
     SessionOutbox(const SessionOutbox&) = delete;
     SessionOutbox& operator=(const SessionOutbox&) = delete;
 
-    // Empty and taking records, for a new connection.
-    void Open();
+    // Empty and taking records for a new connection. Null: records always
+    // wait for the writer.
+    void Open(CNetSocket* connection = nullptr);
     // Refuses records from now on and drops what waits; a writer waiting in
     // TakeAll returns false.
     void Close();
@@ -51,12 +59,15 @@ public:
     // writer is not woken but *wakeLater is set, and the caller calls
     // WakeWriter once it has queued everything it has: the writer then
     // sends all of it with one call instead of waking for each record.
-    Result Push(const WireRef& record, bool* wakeLater = nullptr);
+    // sendNow: the record may go out on the caller's thread (see above).
+    Result Push(const WireRef& record, bool* wakeLater = nullptr, bool sendNow = false);
     void WakeWriter();
 
     // Waits until records wait or the outbox is closed, then moves every
-    // waiting record, in order, to the end of out. False once closed.
-    bool TakeAll(std::vector<WireRef>& out);
+    // waiting record, in order, to the end of out; *firstOffset (when
+    // given) is how many bytes of the first one have gone out already.
+    // False once closed.
+    bool TakeAll(std::vector<WireRef>& out, std::size_t* firstOffset = nullptr);
 
     std::size_t TextBytes();
     std::size_t VoiceFrames();
@@ -70,6 +81,9 @@ private:
     };
 
     void DropWaiting();
+    // With the writer asleep and nothing waiting, sends what the connection
+    // takes now; how many bytes went (0 on failure: the writer finds out).
+    std::size_t SendNow(const WireRef& record);
 
     platform::Mutex mutex_;
     // Woken once per batch: the writer says when it is about to sleep.
@@ -79,6 +93,9 @@ private:
     Ring<Entry> voice_;
     std::uint64_t nextOrder_ = 0;
     std::size_t textBytes_ = 0;
+    CNetSocket* connection_ = nullptr;
+    // Bytes of the oldest waiting text already sent by SendNow.
+    std::size_t firstOffset_ = 0;
     std::uint64_t droppedVoice_ = 0;
     bool open_ = false;
     bool overflowed_ = false;

@@ -8,12 +8,14 @@ namespace {
 // Sends the records' bytes in order, as many as one call takes, going on
 // after a partial send. False when the connection failed: the reader notices
 // its end, and the session is closed through the logout.
-bool SendAll(CNetSocket* connection, const std::vector<WireRef>& records, std::size_t count,
+// The first record's first firstOffset bytes went out already.
+bool SendAll(CNetSocket* connection, const std::vector<WireRef>& records, std::size_t count, std::size_t firstOffset,
              std::vector<platform::SendPiece>& pieces) {
     pieces.clear();
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& bytes = records[i]->bytes;
-        if (!bytes.empty()) pieces.push_back({bytes.data(), bytes.size()});
+        std::size_t skip = i == 0 ? std::min(firstOffset, bytes.size()) : 0;
+        if (bytes.size() > skip) pieces.push_back({bytes.data() + skip, bytes.size() - skip});
     }
     std::size_t next = 0;
     while (next < pieces.size()) {
@@ -43,13 +45,14 @@ std::uint32_t session_writer_thread(void* argument) {
         taken.clear();
         // Someone else closed the session (or never opened it): nothing more
         // to send.
-        if (!p->outbox->TakeAll(taken)) break;
+        std::size_t firstOffset = 0;
+        if (!p->outbox->TakeAll(taken, &firstOffset)) break;
         // Nothing after a record that ends the connection goes out.
         std::size_t count = 0;
         while (count < taken.size() && !ending) ending = taken[count++]->EndsConnection();
         // Once a send has failed the client is gone; what follows is only
         // taken and dropped until the logout reply ends the session.
-        if (connected) connected = SendAll(p->connection, taken, count, pieces);
+        if (connected) connected = SendAll(p->connection, taken, count, firstOffset, pieces);
     }
     taken.clear();
     if (ending) p->session->Close();

@@ -233,6 +233,27 @@ TEST_F(SessionTest, AClientThatDoesNotReadIsRefusedPastTheTextBoundButNotItsEndi
     std::printf("records accepted before the text bound: %d\n", accepted);
 }
 
+TEST_F(SessionTest, RecordsSentAtOnceOrThroughTheWriterArriveWholeAndInOrder) {
+    // Some records go out on the caller's thread while the writer sleeps,
+    // others wake it; whatever each took, the client sees one ordered
+    // stream of whole messages.
+    constexpr int kRecords = 1200;
+    std::vector<std::string> expected;
+    for (int i = 0; i < kRecords; ++i) {
+        OutgoingMessage m;
+        m.Resize(1);
+        m.code = EV_MESSAGE;
+        m.SetEntry(0, 1, "n");
+        std::string text = std::to_string(i);
+        text.resize(static_cast<std::size_t>(100 + (i * 37) % 600), 'x');
+        m.SetText(text);
+        WireRef record = Wire(m);
+        expected.push_back(record->bytes);
+        ASSERT_EQ(session.SendMessage(record, nullptr, i % 7 != 0), Sent::kQueued) << i;
+    }
+    for (int i = 0; i < kRecords; ++i) ASSERT_EQ(client.NextMessage(), expected[static_cast<std::size_t>(i)]) << i;
+}
+
 TEST(Session, ReopenedSessionStartsAfresh) {
     EventBuffer events(256);
     CSession session;
