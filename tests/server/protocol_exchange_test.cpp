@@ -79,7 +79,8 @@ TEST_F(ProtocolTest, MessagesReachEveryoneWithTheSendersIdAndName) {
     ASSERT_TRUE(alice->Send("Message:" + bytes + "\r\n\r\n"));
     ExpectAll({alice.get(), bob.get(), guest.get()}, MessageText(bytes, 1, "alice"));
     // A zero byte ends the text: nothing from it on reaches anyone.
-    ASSERT_TRUE(bob->Send(std::string("Message:up to\0here\r\n\r\n", 25)));
+    const char line[] = "Message:up to\0here\r\n\r\n";
+    ASSERT_TRUE(bob->Send(std::string(line, sizeof line - 1)));
     ExpectAll({alice.get(), bob.get(), guest.get()}, MessageText("up to", 2, "bob"));
 }
 
