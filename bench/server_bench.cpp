@@ -1,16 +1,19 @@
 // The server's per-record and per-frame work: mixing rounds of 1 to 25
-// speakers, and a relayed record's way to the wire (copy into a session's
-// buffer, copy out in the writer, format).
+// speakers, and a relayed record's way to the wire (formatted once, shared
+// through every session's outbox).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "protocol/voice_codec.h"
 #include "server/message_text.h"
 #include "server/outgoing_message.h"
 #include "server/record_codes.h"
-#include "server/session.h"
+#include "server/session_outbox.h"
+#include "server/wire_record.h"
 #include "server/voice_mixer.h"
 
 namespace {
@@ -103,23 +106,46 @@ void BM_RecordFormat(benchmark::State& state) {
 BENCHMARK(BM_RecordFormat)->Arg(0)->Arg(1)->ArgName("voice");
 
 // One recipient's share of a relayed message, as master_thread and the
-// writer do it: into the session's buffer without waiting, out of it, and
-// formatted into the writer's batch.
-void BM_RecordThroughSessionBuffer(benchmark::State& state) {
-    const OutgoingMessage record = state.range(0) ? VoiceRecord() : TextRecord();
-    OutgoingBuffer buffer(CSession::kBufferSlots);
-    OutgoingMessage taken;
-    std::string text;
-    text.reserve(4096);
+// writer do it: a reference to the record formatted once goes into the
+// session's outbox without waiting and is taken out by the writer.
+void BM_RecordThroughSessionOutbox(benchmark::State& state) {
+    WireRecordPool pool;
+    const WireRef record = WireRef::Format(state.range(0) ? VoiceRecord() : TextRecord(), &pool);
+    SessionOutbox outbox;
+    outbox.Open();
+    std::vector<WireRef> taken;
     for (auto _ : state) {
-        buffer.Send(record, 0);
-        buffer.Receive(taken, 0);
-        text.clear();
-        AppendMessageText(text, taken);
-        benchmark::DoNotOptimize(text.data());
+        outbox.Push(record);
+        taken.clear();
+        outbox.TakeAll(taken);
+        benchmark::DoNotOptimize(taken.data());
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RecordThroughSessionBuffer)->Arg(0)->Arg(1)->ArgName("voice");
+BENCHMARK(BM_RecordThroughSessionOutbox)->Arg(0)->Arg(1)->ArgName("voice");
+
+// master_thread's share of a relayed message: formatted once into a pooled
+// record, then handed to 25 outboxes.
+void BM_RelayToAll(benchmark::State& state) {
+    WireRecordPool pool;
+    const OutgoingMessage message = TextRecord();
+    std::vector<std::unique_ptr<SessionOutbox>> outboxes;
+    for (int i = 0; i < 25; ++i) {
+        outboxes.push_back(std::make_unique<SessionOutbox>());
+        outboxes.back()->Open();
+    }
+    std::vector<WireRef> taken;
+    for (auto _ : state) {
+        WireRef record = WireRef::Format(message, &pool);
+        for (auto& outbox : outboxes) outbox->Push(record);
+        record.Reset();
+        for (auto& outbox : outboxes) {
+            taken.clear();
+            outbox->TakeAll(taken);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 25);
+}
+BENCHMARK(BM_RelayToAll);
 
 }  // namespace

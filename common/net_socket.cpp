@@ -117,6 +117,21 @@ int CNetSocket::ReceiveFrom(void* buffer, int size, platform::SockAddrIn* from) 
     return platform::SocketRecvFrom(Handle(), buffer, size, from);
 }
 
+bool CNetSocket::HasBufferedLine(int maxLength) const {
+    if (maxLength < 0) maxLength = 0;
+    const char* begin = lineBuffer_;
+    int count = lineCount_;
+    if (skippingLine_) {
+        // The rest of an over-long line goes first.
+        auto* lf = static_cast<const char*>(std::memchr(begin, '\n', static_cast<size_t>(count)));
+        if (!lf) return false;
+        count -= static_cast<int>(lf - begin) + 1;
+        begin = lf + 1;
+    }
+    return std::memchr(begin, '\n', static_cast<size_t>(count)) != nullptr || count >= maxLength + 2 ||
+           count == kLineBufferSize;
+}
+
 int CNetSocket::ReceiveLine(char* destination, int maxLength) {
     if (maxLength < 0) maxLength = 0;
     for (;;) {

@@ -49,6 +49,10 @@ public:
     // of it is skipped. -1 only when the connection ended or a receive failed.
     int ReceiveLine(char* destination, int maxLength);
 
+    // True when ReceiveLine with this maxLength would deliver a line from
+    // what is buffered, without waiting for the network.
+    bool HasBufferedLine(int maxLength) const;
+
     platform::SOCKET Handle() const { return socketHandle_.load(); }
     // Bytes held in the line buffer that no line has delivered yet.
     int BufferedBytes() const { return lineCount_; }

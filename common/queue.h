@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "platform/message_box.h"
 #include "platform/sync.h"
 
 template <typename T>
@@ -18,54 +17,46 @@ public:
 
     // Stores a copy at the back; on a full queue stores nothing.
     void Post(const T& element) {
-        Lock(kWaitMs, "Queue Post Error");
+        platform::MutexLock lock(mutex_, "Queue Post Error", kWaitMs);
         if (Next(writeIndex_) != readIndex_) {
             slots_[writeIndex_] = element;
             writeIndex_ = Next(writeIndex_);
         }
-        Unlock("Queue Post Error");
     }
 
     // Copies the oldest element into the caller's and removes it. False, and
     // the caller's element unchanged, when the queue is empty. The copy lets
     // both the slot and the caller keep the storage they already have.
     bool Pop(T& element) {
-        Lock(kWaitMs, "Queue Pop Error");
-        bool took = readIndex_ != writeIndex_;
-        if (took) {
-            element = slots_[readIndex_];
-            readIndex_ = Next(readIndex_);
-        }
-        Unlock("Queue Pop Error");
-        return took;
+        platform::MutexLock lock(mutex_, "Queue Pop Error", kWaitMs);
+        if (readIndex_ == writeIndex_) return false;
+        element = slots_[readIndex_];
+        readIndex_ = Next(readIndex_);
+        return true;
     }
 
     // Copies up to n of the oldest elements into the first of the caller's,
     // growing them as needed, and removes them; how many, under one lock.
     int PopMany(std::vector<T>& elements, int n) {
         if (n > 0 && elements.size() < static_cast<size_t>(n)) elements.resize(static_cast<size_t>(n));
-        Lock(kWaitMs, "Queue Pop Error");
+        platform::MutexLock lock(mutex_, "Queue Pop Error", kWaitMs);
         int took = 0;
         for (; took < n && readIndex_ != writeIndex_; ++took) {
             elements[static_cast<size_t>(took)] = slots_[readIndex_];
             readIndex_ = Next(readIndex_);
         }
-        Unlock("Queue Pop Error");
         return took;
     }
 
     int GetSize() {
-        Lock(kWaitMs, "Queue GetSize Error");
-        int size = Count();
-        Unlock("Queue GetSize Error");
-        return size;
+        platform::MutexLock lock(mutex_, "Queue GetSize Error", kWaitMs);
+        return Count();
     }
 
     // Empties the queue; slots keep their old copies until assigned over.
     void Reset() {
-        Lock(kResetWaitMs, "Queue Reset Error");
+        platform::MutexLock lock(mutex_, "Queue Reset Error", kResetWaitMs);
         readIndex_ = writeIndex_ = 0;
-        Unlock("Queue Reset Error");
     }
 
     int Capacity() const { return capacity_; }
@@ -78,12 +69,6 @@ private:
     int Count() const {
         int n = static_cast<int>(writeIndex_) - static_cast<int>(readIndex_);
         return n < 0 ? n + capacity_ : n;
-    }
-    void Lock(int ms, const char* error) {
-        if (!mutex_.Wait(ms)) platform::Fatal(error);
-    }
-    void Unlock(const char* error) {
-        if (!mutex_.Release()) platform::Fatal(error);
     }
 
     platform::Mutex mutex_;

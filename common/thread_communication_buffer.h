@@ -38,6 +38,30 @@ public:
         return 1;
     }
 
+    // Sends elements[first] up to elements[first + n - 1] in order, waiting
+    // up to the time for room for each, and tells the receiver about them
+    // together: one wake-up for the lot instead of one each. How many were
+    // stored (fewer when room did not come in time).
+    int SendManyWithin(const std::vector<T>& elements, int first, int n, int milliseconds) {
+        int pending = 0;
+        int sent = 0;
+        for (; sent < n; ++sent) {
+            if (!freeSlots_.Wait(0)) {
+                // Full: what is stored but not yet told must be seen first,
+                // or the receiver could never make room.
+                Publish(pending);
+                if (!freeSlots_.Wait(milliseconds)) {
+                    if (milliseconds < 0) platform::Fatal("Error at CThreadCommunicationBuffer Send");
+                    break;
+                }
+            }
+            queue_.Post(elements[static_cast<std::size_t>(first + sent)]);
+            ++pending;
+        }
+        Publish(pending);
+        return sent;
+    }
+
     // Like a waiting Receive, but gives up after the time: 0 then.
     int ReceiveWithin(T& element, int milliseconds) {
         if (!usedSlots_.Wait(milliseconds)) {
@@ -80,6 +104,11 @@ public:
     int Capacity() const { return bufferCapacity_; }
 
 private:
+    void Publish(int& pending) {
+        if (pending > 0 && !usedSlots_.Release(pending)) platform::Fatal("Error at CThreadCommunicationBuffer Send");
+        pending = 0;
+    }
+
     Queue<T> queue_;
     int bufferCapacity_;
     platform::Semaphore freeSlots_;

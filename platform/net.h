@@ -3,6 +3,7 @@
 // byte counts for transfers and SOCKET_ERROR (-1) on failure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -59,6 +60,21 @@ int SocketShutdown(SOCKET s);
 int SocketClose(SOCKET s);
 // Bounds how long one send may block (0 = no bound).
 int SocketSetSendTimeout(SOCKET s, int milliseconds);
+// Sends the pieces in order with one call, as if they were one buffer: the
+// bytes sent (possibly fewer than all), or SOCKET_ERROR. At most
+// kMaxSendPieces pieces per call.
+struct SendPiece {
+    const void* data = nullptr;
+    std::size_t length = 0;
+};
+constexpr int kMaxSendPieces = 1024;
+// With wait false it sends only what fits into the socket's buffer now and
+// never blocks (0 bytes when nothing fits).
+long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wait = true);
+// Probes an idle connection so that a peer that vanished without a word is
+// found: the first probe after idleSeconds of silence, then one every
+// intervalSeconds; after count unanswered probes the connection fails.
+int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count);
 // Allows rebinding a listening port that still has connections in TIME_WAIT.
 int SocketSetReuseAddress(SOCKET s);
 

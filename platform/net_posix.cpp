@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace platform {
@@ -171,6 +173,35 @@ int SocketSetSendTimeout(SOCKET s, int milliseconds) {
     tv.tv_sec = milliseconds / 1000;
     tv.tv_usec = (milliseconds % 1000) * 1000;
     return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : SOCKET_ERROR;
+}
+
+long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wait) {
+    if (count <= 0) return 0;
+    if (count > kMaxSendPieces) count = kMaxSendPieces;
+    static_assert(kMaxSendPieces <= IOV_MAX);
+    iovec vectors[kMaxSendPieces];
+    for (int i = 0; i < count; ++i) {
+        vectors[i].iov_base = const_cast<void*>(pieces[i].data);
+        vectors[i].iov_len = pieces[i].length;
+    }
+    msghdr message{};
+    message.msg_iov = vectors;
+    message.msg_iovlen = static_cast<std::size_t>(count);
+    ssize_t r;
+    do {
+        r = ::sendmsg(Fd(s), &message, MSG_NOSIGNAL | (wait ? 0 : MSG_DONTWAIT));
+    } while (r < 0 && errno == EINTR);
+    if (r < 0 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return r < 0 ? SOCKET_ERROR : static_cast<long long>(r);
+}
+
+int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count) {
+    int one = 1;
+    bool ok = ::setsockopt(Fd(s), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0;
+    ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 && ok;
+    ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) == 0 && ok;
+    ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0 && ok;
+    return ok ? 0 : SOCKET_ERROR;
 }
 
 int SocketSetReuseAddress(SOCKET s) {

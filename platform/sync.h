@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/message_box.h"
+
 namespace platform {
 
 constexpr int kWaitForever = -1;
@@ -32,6 +34,25 @@ private:
     // Who holds the mutex, so that a release by anyone else fails without
     // touching the system's mutex. Only the holder stores its own id here.
     std::atomic<std::thread::id> owner_{};
+};
+
+// Holds a Mutex for the life of a scope. A wait that does not obtain it, or a
+// release that fails, ends the program with the owner's error text: a broken
+// mutex leaves nothing safe to go on with.
+class MutexLock {
+public:
+    MutexLock(Mutex& mutex, const char* error, int milliseconds = kWaitForever) : mutex_(mutex), error_(error) {
+        if (!mutex_.Wait(milliseconds)) Fatal(error_);
+    }
+    ~MutexLock() {
+        if (!mutex_.Release()) Fatal(error_);
+    }
+    MutexLock(const MutexLock&) = delete;
+    MutexLock& operator=(const MutexLock&) = delete;
+
+private:
+    Mutex& mutex_;
+    const char* error_;
 };
 
 class Semaphore {

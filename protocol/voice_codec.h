@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <string_view>
 
+#include "protocol/limits.h"
+
 namespace protocol {
 
-// Samples per frame: 16 ms of unsigned 8-bit mono sound at 8000 Hz.
-inline constexpr int kVoiceFrameLength = 128;
+// A frame (kVoiceFrameLength samples) is 16 ms of unsigned 8-bit mono sound
+// at 8000 Hz.
 inline constexpr std::uint8_t kSilence = 128;
 
 // Rewrites length samples in place as their payload characters.

@@ -1,5 +1,6 @@
 // Orvane: the console server of the voice and text conference.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "common/info_request.h"
@@ -60,6 +61,11 @@ int main(int argc, char** argv) {
     platform::InstallStopSignals();
 
     CServerCore core(CServerCore::kDefaultSessions);
+    // For tests, which cannot wait a minute: ORVANE_LOGIN_LIMIT_MS shortens
+    // (or, with 0, lifts) the time a connection may stay without logging in.
+    if (const char* limit = std::getenv("ORVANE_LOGIN_LIMIT_MS"); limit && *limit) {
+        core.SetLoginLimit(std::atoi(limit));
+    }
     if (!core.Start(port)) platform::Fatal(core.StartError());
 
     Print("\n");

@@ -1,14 +1,21 @@
 // master_thread: the one place where the server decides anything. It takes
 // the sessions' events one at a time, in arrival order, and answers each by
-// queueing records for one session or for every session. It assigns member
-// IDs and VoicePasses, relays text, answers member list requests, announces
-// logins and logouts, and runs the voice mixer.
+// queueing records for one session or for every session. It alone knows who
+// each member is (ID, VoicePass, name), assigns IDs and VoicePasses, relays
+// text, answers member list requests, announces logins and logouts, runs the
+// voice mixer, and ends connections that never log in or fall hopelessly
+// behind.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "server/session.h"
+#include "server/wire_record.h"
+
+// How long a connection may stay without sending "login:" before it is
+// closed, so that connections that never log in cannot hold every slot.
+inline constexpr int kLoginLimitMs = 60 * 1000;
 
 struct MasterParameters {
     CSession* const* sessions = nullptr;
@@ -20,6 +27,11 @@ struct MasterParameters {
     const std::atomic<bool>* disconnecting = nullptr;
     // The thread ends soon after this is set. Null: it never ends.
     const std::atomic<bool>* stopping = nullptr;
+    // Where relayed records come from and go back to; null: each is made
+    // afresh.
+    WireRecordPool* pool = nullptr;
+    // 0 or less: connections may stay without logging in.
+    int loginLimitMs = kLoginLimitMs;
 };
 
 std::uint32_t master_thread(void* parameters);

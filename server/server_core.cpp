@@ -26,6 +26,8 @@ std::uint32_t entry_thread(void* argument) {
             if (!p->stopping->load()) platform::SleepMs(kAcceptRetryMs);
             continue;
         }
+        platform::SocketSetKeepAlive(connection->Handle(), kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
+                                     kKeepAliveProbes);
         bool taken = false;
         for (int i = 0; i < p->sessionCount && !taken; ++i) taken = p->sessions[i]->Open(connection, p->events);
         if (!taken) {
@@ -74,7 +76,8 @@ bool CServerCore::Start(std::uint16_t port) {
 
     // master_thread first: should entry_thread fail to start, no session has
     // been opened yet and stopping is simple.
-    masterParameters_ = {sessionTable_.data(), SessionCount(), &events_, &disconnecting_, &stopping_};
+    masterParameters_ = {sessionTable_.data(), SessionCount(), &events_, &disconnecting_, &stopping_, &pool_,
+                         loginLimitMs_};
     masterThread_ = platform::Thread::Start(&master_thread, &masterParameters_);
     if (!masterThread_.IsValid()) {
         startError_ = "master_thread create err";
@@ -98,8 +101,8 @@ bool CServerCore::Start(std::uint16_t port) {
 int CServerCore::DisconnectAll() {
     OutgoingMessage message;
     message.code = MSG_DISCONNECTED;
-    for (CSession* s : sessionTable_) s->SendMessage(message);
-    message.Release();
+    WireRef record = WireRef::Format(message, &pool_);
+    for (CSession* s : sessionTable_) s->SendMessage(record);
     return 1;
 }
 

@@ -12,6 +12,7 @@
 
 #include "common/net_socket.h"
 #include "platform/thread.h"
+#include "protocol/limits.h"
 #include "server/master_thread.h"
 #include "server/session.h"
 
@@ -25,13 +26,21 @@ struct EntryParameters {
     const std::atomic<bool>* stopping = nullptr;
 };
 
+// Probes of TCP keep-alive on every accepted connection: a peer that vanished
+// without a word (power cut, cable pulled) is found after the first probe at
+// 30 s of silence and 6 unanswered probes 10 s apart, about 90 s, and is
+// handled as a lost connection.
+inline constexpr int kKeepAliveIdleSeconds = 30;
+inline constexpr int kKeepAliveIntervalSeconds = 10;
+inline constexpr int kKeepAliveProbes = 6;
+
 // Accepts connections until stopped. A connection for which no session is
 // free gets "login failed" and is closed.
 std::uint32_t entry_thread(void* parameters);
 
 class CServerCore {
 public:
-    static constexpr int kDefaultSessions = 25;
+    static constexpr int kDefaultSessions = protocol::kMaxMembers;
     static constexpr int kEventSlots = 256;
     static constexpr int kBacklog = 10;
 
@@ -48,6 +57,9 @@ public:
     // be bound or listened on or a thread cannot be started; nothing then
     // runs.
     bool Start(std::uint16_t port);
+    // How long a connection may stay without logging in (kLoginLimitMs
+    // unless set); 0 or less: no limit. Only before Start.
+    void SetLoginLimit(int milliseconds) { loginLimitMs_ = milliseconds; }
     const std::string& StartError() const { return startError_; }
 
     // Queues "disconnected" for every connected client. Returns 1.
@@ -67,6 +79,9 @@ private:
     void StopMasterThread();
 
     EventBuffer events_{kEventSlots};
+    // Before the sessions: records waiting in them go back here when they
+    // are destroyed.
+    WireRecordPool pool_;
     std::atomic<bool> disconnecting_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> entryStopping_{false};
@@ -77,6 +92,7 @@ private:
     MasterParameters masterParameters_;
     platform::Thread entryThread_;
     platform::Thread masterThread_;
+    int loginLimitMs_ = kLoginLimitMs;
     bool started_ = false;
     bool shutDown_ = false;
     std::string startError_;

@@ -1,20 +1,26 @@
+#include <cstring>
 #include <string_view>
+#include <vector>
 
+#include "protocol/limits.h"
 #include "protocol/messages.h"
 #include "server/record_codes.h"
 #include "server/session.h"
 
 namespace {
 
-// Longest line taken from a client, line end not counted.
-constexpr int kMaxLineLength = 999;
 // How often a reader waiting for room in the event buffer looks for a stop.
 constexpr int kStopCheckMs = 50;
+// Events made from lines that arrived together and posted together, so that
+// master_thread is woken once for them rather than once per line.
+constexpr int kEventsPerPost = 16;
 
-bool Post(const SessionReaderParameters* p, const SessionEvent& event) {
-    if (!p->stopping) return p->events->Send(event, 1) == 1;
-    while (!p->events->SendWithin(event, kStopCheckMs)) {
-        if (p->stopping->load()) return false;
+// Posts the first n events in order; false when the server stops first.
+bool Post(const SessionReaderParameters* p, const std::vector<SessionEvent>& events, int n) {
+    int sent = 0;
+    while (sent < n) {
+        sent += p->events->SendManyWithin(events, sent, n - sent, p->stopping ? kStopCheckMs : platform::kWaitForever);
+        if (sent < n && p->stopping && p->stopping->load()) return false;
     }
     return true;
 }
@@ -23,24 +29,35 @@ bool Post(const SessionReaderParameters* p, const SessionEvent& event) {
 
 std::uint32_t session_reader_thread(void* argument) {
     auto* p = static_cast<SessionReaderParameters*>(argument);
-    char line[kMaxLineLength + 1];
-    SessionEvent event;
+    char line[protocol::kMaxLineLength + 1];
+    std::vector<SessionEvent> batch(kEventsPerPost);
+    int pending = 0;
     bool loggingOut = false;
     while (!loggingOut) {
-        int length = p->connection->ReceiveLine(line, kMaxLineLength);
-        // The event says only what was read; master_thread looks up the
-        // member's ID and name when it handles it, so that an event never
-        // speaks of an ID the session held earlier or later.
+        // Lines already here join the batch; before waiting for the network
+        // the batch goes out.
+        if (pending > 0 && (pending == kEventsPerPost || !p->connection->HasBufferedLine(protocol::kMaxLineLength))) {
+            if (!Post(p, batch, pending)) return 0;
+            pending = 0;
+        }
+        int length = p->connection->ReceiveLine(line, protocol::kMaxLineLength);
+        // The event says only what was read; master_thread knows who the
+        // member is when it handles it.
+        SessionEvent& event = batch[static_cast<std::size_t>(pending)];
         event.Clear();
         event.session = p->session;
         if (length < 0) {
             event.code = EV_LOGOUT;
             loggingOut = true;
         } else {
+            // A zero byte ends the line's field there: no zero byte ever
+            // reaches another client.
+            const void* zero = std::memchr(line, '\0', static_cast<std::size_t>(length));
+            if (zero) length = static_cast<int>(static_cast<const char*>(zero) - line);
+            auto text = std::string_view(line, static_cast<std::size_t>(length));
             std::string_view value;
-            switch (protocol::ClassifyClientLine(std::string_view(line, static_cast<std::size_t>(length)), &value)) {
+            switch (protocol::ClassifyClientLine(text, &value)) {
                 case protocol::ClientRequest::kLogin:
-                    p->session->SetName(value);
                     event.code = EV_LOGIN;
                     event.SetName(value);
                     break;
@@ -72,7 +89,8 @@ std::uint32_t session_reader_thread(void* argument) {
                     continue;
             }
         }
-        if (!Post(p, event)) break;
+        ++pending;
     }
+    Post(p, batch, pending);
     return 0;
 }

@@ -1,74 +1,60 @@
-#include <string>
+#include <algorithm>
 #include <vector>
 
-#include "server/message_text.h"
-#include "server/record_codes.h"
 #include "server/session.h"
 
 namespace {
 
-// Records found waiting together leave in one send, up to about this many
-// bytes; the bytes on the wire are the same as one send per record.
-constexpr std::size_t kBatchBytes = 32 * 1024;
-// Records taken from the buffer in one round on its lock.
-constexpr int kTakeRecords = 32;
-
-bool EndsConnection(int code) { return code == MSG_LOGOUT_SUCCEEDED || code == MSG_DISCONNECTED; }
-
-// A partial send goes on with the rest; a failed one gives up, since the
-// reader notices the connection's end and the session is closed through it.
-void SendAll(CNetSocket* connection, const std::string& text) {
-    std::size_t sent = 0;
-    while (sent < text.size()) {
-        int r = connection->Send(text.data() + sent, static_cast<int>(text.size() - sent));
-        if (r <= 0) return;
-        sent += static_cast<std::size_t>(r);
+// Sends the records' bytes in order, as many as one call takes, going on
+// after a partial send. False when the connection failed: the reader notices
+// its end, and the session is closed through the logout.
+// The first record's first firstOffset bytes went out already.
+bool SendAll(CNetSocket* connection, const std::vector<WireRef>& records, std::size_t count, std::size_t firstOffset,
+             std::vector<platform::SendPiece>& pieces) {
+    pieces.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& bytes = records[i]->bytes;
+        std::size_t skip = i == 0 ? std::min(firstOffset, bytes.size()) : 0;
+        if (bytes.size() > skip) pieces.push_back({bytes.data() + skip, bytes.size() - skip});
     }
+    std::size_t next = 0;
+    while (next < pieces.size()) {
+        int n = static_cast<int>(std::min<std::size_t>(pieces.size() - next, platform::kMaxSendPieces));
+        long long sent = platform::SocketSendPieces(connection->Handle(), &pieces[next], n);
+        if (sent <= 0) return false;
+        // Skip what went out; a piece sent in part keeps its rest.
+        auto left = static_cast<std::size_t>(sent);
+        while (next < pieces.size() && left >= pieces[next].length) left -= pieces[next++].length;
+        if (left > 0) {
+            pieces[next].data = static_cast<const char*>(pieces[next].data) + left;
+            pieces[next].length -= left;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
 std::uint32_t session_writer_thread(void* argument) {
     auto* p = static_cast<SessionWriterParameters*>(argument);
-    std::vector<OutgoingMessage> taken;
-    std::size_t next = 0;
-    std::size_t count = 0;
-    std::string text;
-    text.reserve(kBatchBytes + 4096);
+    std::vector<WireRef> taken;
+    std::vector<platform::SendPiece> pieces;
     bool ending = false;
-    bool stopped = false;
-    while (!ending && !stopped) {
-        text.clear();
-        // Waits only for the first record of a send; the rest are those
-        // already there, taken a handful at a time.
-        bool waitForOne = true;
-        for (;;) {
-            if (next == count) {
-                next = 0;
-                count = static_cast<std::size_t>(p->outgoing->ReceiveAll(taken, kTakeRecords, waitForOne ? 1 : 0));
-                if (count == 0) break;
-            }
-            waitForOne = false;
-            const OutgoingMessage& message = taken[next++];
-            if (message.code == MSG_WRITER_STOP) {
-                // Someone else closed the session (or never opened it).
-                stopped = true;
-                break;
-            }
-            if (AppendMessageText(text, message) && message.code == MSG_LOGIN_SUCCEEDED) {
-                // master_thread has stored both already; kept so that a login
-                // reply from anywhere leaves the session holding what it says.
-                p->session->SetID(message.Count() > 0 ? message.EntryId(0) : 0);
-                p->session->SetVoicePass(message.voicePass);
-            }
-            if (EndsConnection(message.code)) {
-                ending = true;
-                break;
-            }
-            if (text.size() >= kBatchBytes) break;
-        }
-        SendAll(p->connection, text);
+    bool connected = true;
+    while (!ending) {
+        taken.clear();
+        // Someone else closed the session (or never opened it): nothing more
+        // to send.
+        std::size_t firstOffset = 0;
+        if (!p->outbox->TakeAll(taken, &firstOffset)) break;
+        // Nothing after a record that ends the connection goes out.
+        std::size_t count = 0;
+        while (count < taken.size() && !ending) ending = taken[count++]->EndsConnection();
+        // Once a send has failed the client is gone; what follows is only
+        // taken and dropped until the logout reply ends the session.
+        if (connected) connected = SendAll(p->connection, taken, count, firstOffset, pieces);
     }
+    taken.clear();
     if (ending) p->session->Close();
     return 0;
 }

@@ -21,7 +21,7 @@ public:
     // A member's queue holds at most 191 frames (about 3 s); later ones are
     // dropped.
     static constexpr int kQueueSlots = 192;
-    static constexpr int kNameLength = 49;
+    static constexpr int kNameLength = protocol::kMaxNameLength;
     // A speaker who sends nothing must not hold back everyone else: once
     // another speaker has more than this many frames waiting (128 ms), rounds
     // are mixed with the missing speaker counted as silence.

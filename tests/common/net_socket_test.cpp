@@ -48,6 +48,28 @@ TEST(ReceiveLine, EmptyLineAndSeveralLinesInOneSegment) {
     EXPECT_EQ(p.local->BufferedBytes(), 0);
 }
 
+TEST(ReceiveLine, BufferedLineIsReportedOnlyWhenItCanBeDeliveredWithoutWaiting) {
+    LoopbackPair p = MakeLoopbackPair();
+    EXPECT_FALSE(p.local->HasBufferedLine(10));
+    p.PeerSend("ab\r\ncd");
+    EXPECT_EQ(Read(*p.local, 10).text, "ab");
+    // "cd" has no line end yet.
+    EXPECT_FALSE(p.local->HasBufferedLine(10));
+    p.PeerSend("\r\n" + std::string(20, 'x') + "\r\nnext\r\n");
+    EXPECT_EQ(Read(*p.local, 10).text, "cd");
+    EXPECT_TRUE(p.local->HasBufferedLine(10));
+    EXPECT_EQ(Read(*p.local, 10).text, std::string(10, 'x'));
+    EXPECT_TRUE(p.local->HasBufferedLine(10));
+    EXPECT_EQ(Read(*p.local, 10).text, "next");
+    EXPECT_FALSE(p.local->HasBufferedLine(10));
+    // The rest of a cut line does not count as a line of its own.
+    p.PeerSend(std::string(15, 'y'));
+    EXPECT_EQ(Read(*p.local, 10).text, std::string(10, 'y'));
+    EXPECT_FALSE(p.local->HasBufferedLine(10));
+    p.PeerSend("yy\r\nz\r\n");
+    EXPECT_EQ(Read(*p.local, 10).text, "z");
+}
+
 TEST(ReceiveLine, LineSplitOverSegmentsIsDeliveredWhole) {
     LoopbackPair p = MakeLoopbackPair();
     std::thread sender([&] {

@@ -116,3 +116,25 @@ TEST(Semaphore, SleepersAreWokenByEachReleaseAndByOneReleaseOfMany) {
     EXPECT_EQ(ping.Count(), 0);
     EXPECT_EQ(pong.Count(), 0);
 }
+
+TEST(MutexLock, HoldsTheMutexForItsScopeOnly) {
+    platform::Mutex mutex;
+    auto tryFromAnotherThread = [&mutex] {
+        return std::async(std::launch::async, [&mutex] {
+                   bool got = mutex.Wait(0);
+                   if (got) mutex.Release();
+                   return got;
+               }).get();
+    };
+    {
+        platform::MutexLock lock(mutex, "unused");
+        EXPECT_FALSE(tryFromAnotherThread());
+    }
+    EXPECT_TRUE(tryFromAnotherThread());
+    // A bounded wait that gets the mutex holds it too.
+    {
+        platform::MutexLock lock(mutex, "unused", 1000);
+        EXPECT_FALSE(tryFromAnotherThread());
+    }
+    EXPECT_TRUE(tryFromAnotherThread());
+}

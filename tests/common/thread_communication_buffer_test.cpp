@@ -178,3 +178,23 @@ TEST(ThreadCommunicationBuffer, FreeSlotsFollowsSendsReceivesAndReset) {
     b.Reset();
     EXPECT_EQ(b.FreeSlots(), 29);
 }
+
+TEST(ThreadCommunicationBuffer, SendManyStoresInOrderAndShowsWhatItStoredBeforeWaitingForRoom) {
+    CThreadCommunicationBuffer<std::string> b(30);
+    std::vector<std::string> batch;
+    for (int i = 0; i < 40; ++i) batch.push_back(std::to_string(i));
+    // Room for 29: the rest waits until the receiver makes room, which it
+    // can only do because the first ones are visible by then.
+    auto producer = std::async(std::launch::async, [&] { return b.SendManyWithin(batch, 0, 40, 10000); });
+    std::string s;
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(b.ReceiveWithin(s, 10000), 1) << i;
+        EXPECT_EQ(s, std::to_string(i));
+    }
+    EXPECT_EQ(producer.get(), 40);
+    // Without room in time it stores what fits and says how many.
+    EXPECT_EQ(b.SendManyWithin(batch, 5, 35, 0), 29);
+    ASSERT_EQ(b.Receive(s, 0), 1);
+    EXPECT_EQ(s, "5");
+    EXPECT_EQ(b.SendManyWithin(batch, 0, 0, 0), 0);
+}

@@ -1,9 +1,12 @@
 // The 25 session slots: the 26th connection is turned away, freed slots and
 // IDs are taken again lowest first.
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/thread.h"
+#include "server/server_core.h"
 #include "server/server_fixture.h"
 
 namespace {
@@ -16,6 +19,88 @@ using servertest::MessageText;
 using servertest::RawClient;
 
 class CapacityTest : public servertest::ServerFixture {};
+
+// The server-side ends of established connections to the port, as the
+// system lists them: "timer:when" (timer 2 is keep-alive, when in hundredths
+// of a second).
+std::vector<std::string> ServerSideTimers(std::uint16_t port) {
+    std::vector<std::string> timers;
+    std::FILE* f = std::fopen("/proc/net/tcp", "r");
+    if (!f) return timers;
+    char line[512];
+    char local[64], remote[64], state[8], queues[64], timer[64];
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, " %*[^:]: %63s %63s %7s %63s %63s", local, remote, state, queues, timer) != 5) continue;
+        const std::string l = local;
+        if (std::string(state) == "01" && l.size() > 5 && std::stoul(l.substr(l.size() - 4), nullptr, 16) == port) {
+            timers.emplace_back(timer);
+        }
+    }
+    std::fclose(f);
+    return timers;
+}
+
+TEST_F(CapacityTest, EveryAcceptedConnectionProbesItsPeerWhenIdle) {
+    auto guest = ConnectGuest();
+    auto member = Join("member", 1);
+    std::vector<std::string> timers = ServerSideTimers(server.Port());
+    ASSERT_EQ(timers.size(), 2u);
+    for (const std::string& t : timers) {
+        // Keep-alive armed, the first probe due within the idle time.
+        ASSERT_EQ(t.substr(0, 3), "02:") << t;
+        unsigned long when = std::stoul(t.substr(3), nullptr, 16);
+        EXPECT_GT(when, 0u) << t;
+        EXPECT_LE(when, static_cast<unsigned long>(kKeepAliveIdleSeconds) * 100) << t;
+    }
+    // About 90 s in all before a vanished peer counts as gone.
+    const int seconds = kKeepAliveIdleSeconds + kKeepAliveIntervalSeconds * kKeepAliveProbes;
+    EXPECT_GE(seconds, 60);
+    EXPECT_LE(seconds, 120);
+}
+
+// The server with a login limit short enough to wait for.
+class LoginLimitTest : public CapacityTest {
+protected:
+    static constexpr int kLimitMs = 1500;
+    void SetUp() override {
+        ASSERT_TRUE(server.Start({"ORVANE_LOGIN_LIMIT_MS=" + std::to_string(kLimitMs)})) << server.Output();
+    }
+};
+
+TEST_F(LoginLimitTest, TwentyFiveConnectionsThatNeverLogInAreClosedAndARealMemberGetsIn) {
+    // 25 squatters take every slot; a list request is no login.
+    std::vector<std::unique_ptr<RawClient>> squatters;
+    for (int i = 0; i < 25; ++i) squatters.push_back(ConnectGuest());
+    RawClient turnedAway;
+    ASSERT_TRUE(turnedAway.Connect(server.Port()));
+    EXPECT_EQ(turnedAway.NextMessage(), "login failed\r\n\r\n");
+    // Each is closed once the limit has passed, without a word.
+    for (auto& s : squatters) {
+        std::string rest;
+        EXPECT_TRUE(s->WaitForClose(servertest::kWaitMs, &rest));
+        EXPECT_EQ(rest, "");
+    }
+    // Their slots come free as their sessions wind up.
+    int id = -1;
+    for (int attempt = 0; attempt < 200 && id < 0; ++attempt) {
+        RawClient real;
+        ASSERT_TRUE(real.Connect(server.Port()));
+        id = real.Login("real");
+        if (id < 0) platform::SleepMs(25);
+    }
+    EXPECT_EQ(id, 1);
+}
+
+TEST_F(LoginLimitTest, AMemberStaysAndAGuestLeavesUnannounced) {
+    auto member = Join("member", 1);
+    auto guest = ConnectGuest();
+    EXPECT_TRUE(guest->WaitForClose());
+    // Well past the limit the member is still served, and the guest's end
+    // was not announced.
+    ASSERT_TRUE(member->Send("Who are login?\r\n\r\n"));
+    EXPECT_EQ(member->NextMessage(), MemberListText({{1, "member"}}));
+    EXPECT_FALSE(member->IsClosedByServer());
+}
 
 TEST_F(CapacityTest, TwentyFiveMembersAndTheNextConnectionIsTurnedAway) {
     std::vector<std::unique_ptr<RawClient>> members;

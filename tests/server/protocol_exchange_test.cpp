@@ -78,6 +78,22 @@ TEST_F(ProtocolTest, MessagesReachEveryoneWithTheSendersIdAndName) {
     std::string bytes = "\x81\x40\xe3\x81\x82\t~";
     ASSERT_TRUE(alice->Send("Message:" + bytes + "\r\n\r\n"));
     ExpectAll({alice.get(), bob.get(), guest.get()}, MessageText(bytes, 1, "alice"));
+    // A zero byte ends the text: nothing from it on reaches anyone.
+    const char line[] = "Message:up to\0here\r\n\r\n";
+    ASSERT_TRUE(bob->Send(std::string(line, sizeof line - 1)));
+    ExpectAll({alice.get(), bob.get(), guest.get()}, MessageText("up to", 2, "bob"));
+}
+
+TEST_F(ProtocolTest, AMessageBeforeTheLoginOnTheSameConnectionHasIdZeroAndNoName) {
+    auto alice = Join("alice", 1);
+    auto eager = Connect();
+    // All in one go: the text is read before the login, and so handled.
+    ASSERT_TRUE(eager->Send("Message:first\r\n\r\nlogin:eager\r\n\r\nMessage:second\r\n\r\n"));
+    EXPECT_EQ(alice->NextMessage(), MessageText("first", 0, ""));
+    EXPECT_EQ(alice->NextMessage(), MemberLoginText(2, "eager"));
+    EXPECT_EQ(alice->NextMessage(), MessageText("second", 2, "eager"));
+    EXPECT_EQ(eager->NextMessage(), MessageText("first", 0, ""));
+    EXPECT_EQ(eager->NextMessage(), servertest::LoginSucceededText(2, VoicePassFor(2)));
 }
 
 TEST_F(ProtocolTest, KeywordsAreExactAndCaseSensitive) {

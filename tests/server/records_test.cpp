@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/thread_communication_buffer.h"
 #include "server/outgoing_message.h"
 #include "server/record_codes.h"
 #include "server/session_event.h"
+#include "server/wire_record.h"
 
 namespace {
 
@@ -174,6 +176,38 @@ TEST(SessionEvent, RepeatedReceivesIntoOneRecordDoNotGrowIt) {
             ASSERT_EQ(received.ReservedBytes(), settled) << round;
         }
     }
+}
+
+TEST(WireRecord, FormattedOnceWithTheWritersBytesAndSharedUntilTheLastReferenceGoes) {
+    WireRecordPool pool;
+    OutgoingMessage m;
+    m.Resize(1);
+    m.code = EV_MESSAGE;
+    m.SetEntry(0, 12, "name");
+    m.SetText("hello");
+    WireRef first = WireRef::Format(m, &pool);
+    EXPECT_EQ(first->bytes, "Message:hello\r\nID:00012\r\nName:name\r\n\r\n");
+    EXPECT_EQ(first->code, EV_MESSAGE);
+    EXPECT_FALSE(first->IsVoice());
+    EXPECT_FALSE(first->EndsConnection());
+    EXPECT_EQ(pool.InUse(), 1);
+    {
+        std::vector<WireRef> sessions(25, first);
+        first.Reset();
+        // Every session sees the very same bytes, not a copy.
+        for (const WireRef& r : sessions) EXPECT_EQ(&r->bytes, &sessions[0]->bytes);
+        EXPECT_EQ(pool.InUse(), 1);
+    }
+    EXPECT_EQ(pool.InUse(), 0);
+    // The next record reuses the storage the last one grew.
+    WireRef again = WireRef::Make(&pool);
+    EXPECT_TRUE(again->bytes.empty());
+    EXPECT_GE(again->bytes.capacity(), std::string("Message:hello\r\nID:00012\r\nName:name\r\n\r\n").size());
+    OutgoingMessage ending;
+    ending.code = MSG_DISCONNECTED;
+    EXPECT_TRUE(WireRef::Format(ending)->EndsConnection());
+    ending.code = 12345;
+    EXPECT_EQ(WireRef::Format(ending)->bytes, "");
 }
 
 }  // namespace

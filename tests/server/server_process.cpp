@@ -36,11 +36,13 @@ std::uint16_t FreePort() {
     return port;  // the listener closes here; the port stays free for a moment
 }
 
-bool ServerProcess::Start() {
+bool ServerProcess::Start() { return Start({}); }
+
+bool ServerProcess::Start(const std::vector<std::string>& environment) {
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         port_ = FreePort();
         output_.clear();
-        if (!child_.Start(ServerBinary(), {std::to_string(port_)})) return false;
+        if (!child_.Start(ServerBinary(), {std::to_string(port_)}, environment)) return false;
         if (WaitForOutput(kStartedLine)) return true;
         int code = WaitForExit(kWaitMs);
         if (code != 1 || ErrorOutput().find(kBindFailure) == std::string::npos) return false;
@@ -160,7 +162,11 @@ void RawClient::Close() {
 int RawClient::Login(std::string_view name) {
     if (!Send("login:" + std::string(name) + "\r\n\r\n")) return -1;
     std::string reply;
-    if (!ReadMessage(&reply)) return -1;
+    // An announcement made to everyone just before this login was handled
+    // may come first; it is not the reply.
+    do {
+        if (!ReadMessage(&reply)) return -1;
+    } while (reply.rfind("Member login\r\n", 0) == 0 || reply.rfind("Member logout\r\n", 0) == 0);
     if (reply.rfind("login succeeded\r\nID:", 0) != 0) return -1;
     return std::atoi(reply.c_str() + std::string_view("login succeeded\r\nID:").size());
 }

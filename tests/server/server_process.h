@@ -37,6 +37,8 @@ public:
     // Starts the server on a free port and waits for its started lines.
     // Another program taking the port in between is retried with a new one.
     bool Start();
+    // The same, with extra "NAME=value" entries in the server's environment.
+    bool Start(const std::vector<std::string>& environment);
     // Starts the server with these arguments and, when given, this text on
     // its standard input; does not wait for anything.
     bool StartWith(const std::vector<std::string>& arguments, const std::string& input = "");
@@ -88,8 +90,9 @@ public:
     void Close();
 
     // Sends "login:" + name and reads the reply; the member ID, or -1 when
-    // the reply is not "login succeeded". The "Member login" that follows is
-    // left unread.
+    // the reply is not "login succeeded". Announcements about others that
+    // were sent to everyone just before are skipped; the "Member login" that
+    // follows is left unread.
     int Login(std::string_view name);
 
 private:

@@ -2,9 +2,13 @@
 // reader posts, what its writer sends, and how it ends.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <vector>
 #include <string>
 
+#include "protocol/limits.h"
+#include "protocol/messages.h"
 #include "server/record_codes.h"
 #include "server/server_process.h"
 #include "server/session.h"
@@ -28,6 +32,11 @@ OutgoingMessage Record(int code) {
     return m;
 }
 
+WireRef Wire(const OutgoingMessage& m) { return WireRef::Format(m); }
+WireRef Wire(int code) { return Wire(Record(code)); }
+
+using Sent = CSession::SendResult;
+
 class SessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -38,7 +47,7 @@ protected:
     }
 
     void TearDown() override {
-        session.SendMessage(Record(MSG_DISCONNECTED));
+        session.SendMessage(Wire(MSG_DISCONNECTED));
         session.Close();
         session.WaitForThreads();
     }
@@ -64,67 +73,26 @@ TEST_F(SessionTest, OpenOnAnOccupiedSessionRefusesAndLeavesTheConnection) {
     EXPECT_TRUE(session.IsOccupied());
 }
 
-TEST_F(SessionTest, FieldsAreSetOncePerConnection) {
-    int id = -1;
-    EXPECT_FALSE(session.GetID(&id));
-    EXPECT_EQ(id, 0);
-    session.SetID(7);
-    session.SetID(9);
-    EXPECT_TRUE(session.GetID(&id));
-    EXPECT_EQ(id, 7);
-    session.SetVoicePass(200);
-    session.SetVoicePass(3);
-    int pass = 0;
-    EXPECT_TRUE(session.GetVoicePass(&pass));
-    EXPECT_EQ(pass, 200);
-
-    std::string name = "untouched";
-    EXPECT_FALSE(session.GetName(&name, 49));
-    EXPECT_EQ(name, "untouched");
-    std::string sixty(60, 'a');
-    for (int i = 0; i < 60; ++i) sixty[static_cast<std::size_t>(i)] = static_cast<char>('A' + i % 26);
-    session.SetName(sixty);
-    session.SetName("second");
-    EXPECT_TRUE(session.GetName(&name, 49));
-    EXPECT_EQ(name, sixty.substr(0, 49));
-    EXPECT_TRUE(session.GetName(&name, 24));
-    EXPECT_EQ(name, sixty.substr(0, 24));
-}
-
-TEST_F(SessionTest, ALeavingMemberCountsAsNoMember) {
-    session.SetID(6);
-    session.SetName("going");
-    session.SetLeaving();
-    int id = 0;
-    std::string name;
-    EXPECT_FALSE(session.GetID(&id));
-    EXPECT_EQ(id, 6);
-    EXPECT_FALSE(session.GetName(&name, 49));
-    EXPECT_EQ(name, "going");
-    // Still connected: its last reply goes out.
-    EXPECT_TRUE(session.IsOccupied());
-    EXPECT_TRUE(session.SendMessage(Record(MSG_LOGOUT_SUCCEEDED)));
-    EXPECT_EQ(client.NextMessage(), "logout succeeded\r\n\r\n");
-    EXPECT_TRUE(client.WaitForClose());
-}
-
-TEST_F(SessionTest, AFreeSessionReportsNothingButKeepsItsValues) {
-    session.SetID(4);
-    session.SetName("kept");
+TEST_F(SessionTest, AClosedSessionRefusesRecordsAndTellsNoConnectionTime) {
+    CSession::Clock::time_point since;
+    EXPECT_TRUE(session.ConnectedSince(&since));
+    EXPECT_LE(since, CSession::Clock::now());
     EXPECT_TRUE(session.Close());
     EXPECT_FALSE(session.Close());
     EXPECT_FALSE(session.IsOccupied());
-    int id = 0;
-    EXPECT_FALSE(session.GetID(&id));
-    EXPECT_EQ(id, 4);
-    std::string name;
-    EXPECT_FALSE(session.GetName(&name, 49));
-    EXPECT_EQ(name, "kept");
-    session.SetID(8);
-    session.GetID(&id);
-    EXPECT_EQ(id, 4);
-    EXPECT_FALSE(session.SendMessage(Record(MSG_DISCONNECTED)));
+    EXPECT_FALSE(session.ConnectedSince(&since));
+    EXPECT_EQ(session.SendMessage(Wire(MSG_DISCONNECTED)), Sent::kRefused);
     EXPECT_TRUE(client.WaitForClose());
+}
+
+TEST_F(SessionTest, EndConnectionEndsItLikeALostOneAndKeepsTheSlotUntilTheLogoutReply) {
+    session.EndConnection();
+    EXPECT_TRUE(client.WaitForClose());
+    EXPECT_EQ(NextEvent().code, EV_LOGOUT);
+    EXPECT_TRUE(session.IsOccupied());
+    EXPECT_EQ(session.SendMessage(Wire(MSG_LOGOUT_SUCCEEDED)), Sent::kQueued);
+    session.WaitForThreads();
+    EXPECT_FALSE(session.IsOccupied());
 }
 
 TEST_F(SessionTest, ReaderPostsWhatTheClientSentAndIgnoresTheRest) {
@@ -138,10 +106,6 @@ TEST_F(SessionTest, ReaderPostsWhatTheClientSentAndIgnoresTheRest) {
     EXPECT_EQ(e.code, EV_LOGIN);
     EXPECT_EQ(e.Name(), " Bob");
     EXPECT_EQ(e.session, &session);
-    // The reader stores the name itself; master_thread assigns the ID.
-    std::string name;
-    EXPECT_TRUE(session.GetName(&name, 49));
-    EXPECT_EQ(name, " Bob");
 
     EXPECT_EQ(NextEvent().code, EV_WHO);
     e = NextEvent();
@@ -159,13 +123,34 @@ TEST_F(SessionTest, ReaderPostsWhatTheClientSentAndIgnoresTheRest) {
     EXPECT_EQ(events.GetSize(), 0);
 }
 
+TEST_F(SessionTest, ReaderEndsAFieldAtAZeroByteAndCutsLinesAtTheLimit) {
+    using namespace std::string_literals;
+    const std::string longText(protocol::kMaxLineLength + 20, 'L');
+    ASSERT_TRUE(client.Send("Message:ab\0cd\r\n"s + "login:N\0ame\r\n"s + "Message:\0\r\n"s +
+                            "Message:" + longText + "\r\nMessage:next\r\n"));
+    SessionEvent e = NextEvent();
+    EXPECT_EQ(e.code, EV_MESSAGE);
+    EXPECT_EQ(e.Text(), "ab");
+    e = NextEvent();
+    EXPECT_EQ(e.code, EV_LOGIN);
+    EXPECT_EQ(e.Name(), "N");
+    e = NextEvent();
+    EXPECT_EQ(e.code, EV_MESSAGE);
+    EXPECT_EQ(e.Text(), "");
+    e = NextEvent();
+    EXPECT_EQ(e.code, EV_MESSAGE);
+    EXPECT_EQ(e.Text(), longText.substr(0, protocol::kMaxLineLength - protocol::kMessage.size()));
+    e = NextEvent();
+    EXPECT_EQ(e.Text(), "next");
+}
+
 TEST_F(SessionTest, ReaderStopsAfterLogout) {
     ASSERT_TRUE(client.Send("logout\r\n\r\nMessage:after\r\n\r\n"));
     SessionEvent e = NextEvent();
     EXPECT_EQ(e.code, EV_LOGOUT);
     EXPECT_EQ(e.session, &session);
     // The writer answers and closes the session.
-    EXPECT_TRUE(session.SendMessage(Record(MSG_LOGOUT_SUCCEEDED)));
+    EXPECT_EQ(session.SendMessage(Wire(MSG_LOGOUT_SUCCEEDED)), Sent::kQueued);
     EXPECT_EQ(client.NextMessage(), "logout succeeded\r\n\r\n");
     EXPECT_TRUE(client.WaitForClose());
     session.WaitForThreads();
@@ -196,15 +181,15 @@ TEST_F(SessionTest, WriterSendsRecordsInOrderAndStopsAtDisconnected) {
     text.code = EV_MESSAGE;
     text.SetEntry(0, 3, "c");
     text.SetText("hi");
-    ASSERT_TRUE(session.SendMessage(login));
-    ASSERT_TRUE(session.SendMessage(Record(12345)));  // no text: nothing sent
-    ASSERT_TRUE(session.SendMessage(list));
-    ASSERT_TRUE(session.SendMessage(speaking));
-    ASSERT_TRUE(session.SendMessage(text));
-    ASSERT_TRUE(session.SendMessage(Record(MSG_LOGIN_FAILED)));
-    ASSERT_TRUE(session.SendMessage(Record(MSG_DISCONNECTED)));
+    ASSERT_EQ(session.SendMessage(Wire(login)), Sent::kQueued);
+    ASSERT_EQ(session.SendMessage(Wire(12345)), Sent::kQueued);  // no text: nothing sent
+    ASSERT_EQ(session.SendMessage(Wire(list)), Sent::kQueued);
+    ASSERT_EQ(session.SendMessage(Wire(speaking)), Sent::kQueued);
+    ASSERT_EQ(session.SendMessage(Wire(text)), Sent::kQueued);
+    ASSERT_EQ(session.SendMessage(Wire(MSG_LOGIN_FAILED)), Sent::kQueued);
+    ASSERT_EQ(session.SendMessage(Wire(MSG_DISCONNECTED)), Sent::kQueued);
     // Behind the end: never sent (or refused, when the writer was quicker).
-    session.SendMessage(text);
+    session.SendMessage(Wire(text));
 
     EXPECT_EQ(client.NextMessage(), "login succeeded\r\nID:00003\r\nVoicePass:00042\r\n\r\n");
     EXPECT_EQ(client.NextMessage(), "Member Size:00002\r\nID:00003\r\nName:c\r\nID:00001\r\nName:a\r\n\r\n");
@@ -216,42 +201,57 @@ TEST_F(SessionTest, WriterSendsRecordsInOrderAndStopsAtDisconnected) {
     std::string rest;
     EXPECT_TRUE(client.WaitForClose(kWaitMs, &rest));
     EXPECT_EQ(rest, "");
-    // The login reply leaves the session holding what it said.
-    session.WaitForThreads();
-    int id = 0, pass = 0;
-    session.GetID(&id);
-    session.GetVoicePass(&pass);
-    EXPECT_EQ(id, 3);
-    EXPECT_EQ(pass, 42);
 }
 
-TEST_F(SessionTest, AClientThatDoesNotReadLosesRecordsButNotItsEnding) {
+TEST_F(SessionTest, AClientThatDoesNotReadIsRefusedPastTheTextBoundButNotItsEnding) {
     OutgoingMessage text;
     text.Resize(1);
     text.code = EV_MESSAGE;
     text.SetEntry(0, 1, "flood");
     text.SetText(std::string(990, 'f'));
-    // The client reads nothing: sooner or later the writer blocks and the
-    // buffer fills up. Filling must never block the caller.
+    const WireRef record = Wire(text);
+    // The client reads nothing: sooner or later the writer blocks and text
+    // piles up. Filling never blocks the caller, and nothing is refused
+    // before the bound.
     int accepted = 0;
-    bool refused = false;
-    for (int i = 0; i < 200000 && !refused; ++i) {
-        if (session.SendMessage(text)) {
-            ++accepted;
-        } else {
-            refused = true;
-        }
+    Sent result = Sent::kQueued;
+    for (int i = 0; i < 200000 && result == Sent::kQueued; ++i) {
+        result = session.SendMessage(record);
+        if (result == Sent::kQueued) ++accepted;
     }
-    ASSERT_TRUE(refused);
-    EXPECT_GE(session.PendingMessages(), CSession::kBufferSlots - 1 - CSession::kEndingSlots);
-    // The records that end a connection still fit.
-    EXPECT_TRUE(session.SendMessage(Record(MSG_LOGOUT_SUCCEEDED)));
-    // Closing releases the writer from any send it is blocked in; it goes
-    // through what is queued up to the logout reply and ends.
+    ASSERT_EQ(result, Sent::kOverflow);
+    EXPECT_GE(static_cast<std::size_t>(accepted) * record->bytes.size(), SessionOutbox::kMaxTextBytes);
+    // What waited was dropped, and only the records that end a connection
+    // are taken from now on.
+    EXPECT_EQ(session.Outbox().TextBytes(), 0u);
+    EXPECT_EQ(session.SendMessage(record), Sent::kRefused);
+    EXPECT_EQ(session.SendMessage(Wire(MSG_LOGOUT_SUCCEEDED)), Sent::kQueued);
+    // Closing releases the writer from any send it is blocked in.
     session.Close();
     session.WaitForThreads();
     EXPECT_FALSE(session.IsOccupied());
-    std::printf("records accepted before the buffer was full: %d\n", accepted);
+    std::printf("records accepted before the text bound: %d\n", accepted);
+}
+
+TEST_F(SessionTest, RecordsSentAtOnceOrThroughTheWriterArriveWholeAndInOrder) {
+    // Some records go out on the caller's thread while the writer sleeps,
+    // others wake it; whatever each took, the client sees one ordered
+    // stream of whole messages.
+    constexpr int kRecords = 1200;
+    std::vector<std::string> expected;
+    for (int i = 0; i < kRecords; ++i) {
+        OutgoingMessage m;
+        m.Resize(1);
+        m.code = EV_MESSAGE;
+        m.SetEntry(0, 1, "n");
+        std::string text = std::to_string(i);
+        text.resize(static_cast<std::size_t>(100 + (i * 37) % 600), 'x');
+        m.SetText(text);
+        WireRef record = Wire(m);
+        expected.push_back(record->bytes);
+        ASSERT_EQ(session.SendMessage(record, nullptr, i % 7 != 0), Sent::kQueued) << i;
+    }
+    for (int i = 0; i < kRecords; ++i) ASSERT_EQ(client.NextMessage(), expected[static_cast<std::size_t>(i)]) << i;
 }
 
 TEST(Session, ReopenedSessionStartsAfresh) {
@@ -260,9 +260,7 @@ TEST(Session, ReopenedSessionStartsAfresh) {
     RawClient first;
     auto connection = ConnectClient(first);
     ASSERT_TRUE(session.Open(connection, &events));
-    session.SetID(5);
-    session.SetName("first");
-    ASSERT_TRUE(session.SendMessage(Record(MSG_DISCONNECTED)));
+    ASSERT_EQ(session.SendMessage(Wire(MSG_DISCONNECTED)), Sent::kQueued);
     EXPECT_EQ(first.NextMessage(), "disconnected\r\n\r\n");
     EXPECT_TRUE(first.WaitForClose());
     SessionEvent e;
@@ -275,17 +273,135 @@ TEST(Session, ReopenedSessionStartsAfresh) {
     // The slot frees itself as the writer's last act; wait until it has.
     for (int i = 0; i < 2000 && session.IsOccupied(); ++i) platform::SleepMs(5);
     ASSERT_TRUE(session.Open(connection, &events));
-    int id = -1;
-    EXPECT_FALSE(session.GetID(&id));
-    EXPECT_EQ(id, 0);
-    std::string name;
-    EXPECT_FALSE(session.GetName(&name, 49));
     ASSERT_TRUE(second.Send("Message:again\r\n"));
     ASSERT_EQ(events.ReceiveWithin(e, kWaitMs), 1);
     EXPECT_EQ(e.Text(), "again");
-    session.SendMessage(Record(MSG_DISCONNECTED));
+    session.SendMessage(Wire(MSG_DISCONNECTED));
     EXPECT_EQ(second.NextMessage(), "disconnected\r\n\r\n");
     session.WaitForThreads();
+}
+
+// The outbox on its own: what waits for a writer, and what gives way.
+WireRef Text(int n) {
+    OutgoingMessage m;
+    m.Resize(1);
+    m.code = EV_MESSAGE;
+    m.SetEntry(0, 1, "a");
+    std::string text = "t";
+    text += std::to_string(n);
+    m.SetText(text);
+    return Wire(m);
+}
+
+WireRef Voice(int n) {
+    OutgoingMessage m;
+    m.code = EV_VOICE_DATA;
+    std::string payload = std::to_string(n);
+    payload.resize(protocol::kVoiceFrameLength, '0');
+    m.SetText(payload);
+    return Wire(m);
+}
+
+std::vector<std::string> TakeAll(SessionOutbox& outbox) {
+    std::vector<WireRef> taken;
+    std::vector<std::string> bytes;
+    if (!outbox.TakeAll(taken)) return bytes;
+    for (const WireRef& r : taken) bytes.push_back(r->bytes);
+    return bytes;
+}
+
+TEST(SessionOutbox, VoiceGivesWayOldestFirstAndTextKeepsItsPlace) {
+    SessionOutbox outbox;
+    outbox.Open();
+    const int frames = static_cast<int>(SessionOutbox::kMaxVoiceFrames) + 6;
+    ASSERT_EQ(outbox.Push(Text(0)), Sent::kQueued);
+    for (int i = 0; i < frames; ++i) {
+        ASSERT_EQ(outbox.Push(Voice(i)), Sent::kQueued);
+        if (i == 3) {
+            ASSERT_EQ(outbox.Push(Text(1)), Sent::kQueued);
+        }
+    }
+    ASSERT_EQ(outbox.Push(Text(2)), Sent::kQueued);
+    EXPECT_EQ(outbox.VoiceFrames(), SessionOutbox::kMaxVoiceFrames);
+    EXPECT_EQ(outbox.DroppedVoiceFrames(), 6u);
+    // The six oldest frames went (frame 3 among them, so text 1 now follows
+    // text 0); every text is there, each where it was sent.
+    std::vector<std::string> expected = {Text(0)->bytes, Text(1)->bytes};
+    for (int i = 6; i < frames; ++i) expected.push_back(Voice(i)->bytes);
+    expected.push_back(Text(2)->bytes);
+    EXPECT_EQ(TakeAll(outbox), expected);
+    EXPECT_EQ(outbox.TextBytes(), 0u);
+}
+
+TEST(SessionOutbox, TextPastTheByteBoundDropsEverythingAndTakesOnlyTheEnding) {
+    SessionOutbox outbox;
+    outbox.Open();
+    const WireRef text = Text(7);
+    std::size_t queued = 0;
+    Sent result = Sent::kQueued;
+    while ((result = outbox.Push(text)) == Sent::kQueued) queued += text->bytes.size();
+    EXPECT_EQ(result, Sent::kOverflow);
+    EXPECT_LE(queued, SessionOutbox::kMaxTextBytes);
+    EXPECT_GT(queued + text->bytes.size(), SessionOutbox::kMaxTextBytes);
+    EXPECT_EQ(outbox.TextBytes(), 0u);
+    // Reported once; from now on only what ends the connection is taken.
+    EXPECT_EQ(outbox.Push(text), Sent::kRefused);
+    EXPECT_EQ(outbox.Push(Voice(1)), Sent::kRefused);
+    EXPECT_EQ(outbox.Push(Wire(MSG_LOGOUT_SUCCEEDED)), Sent::kQueued);
+    EXPECT_EQ(TakeAll(outbox), std::vector<std::string>{"logout succeeded\r\n\r\n"});
+    // A new connection starts with a clean slate.
+    outbox.Open();
+    EXPECT_EQ(outbox.Push(text), Sent::kQueued);
+}
+
+TEST(SessionOutbox, AClosedOutboxRefusesAndReleasesAWaitingWriter) {
+    SessionOutbox outbox;
+    EXPECT_EQ(outbox.Push(Text(0)), Sent::kRefused);  // never opened
+    outbox.Open();
+    struct Writer {
+        SessionOutbox* outbox;
+        std::atomic<int> result{-1};
+    } writer{&outbox};
+    platform::Thread thread = platform::Thread::Start(
+        [](void* p) -> std::uint32_t {
+            auto* w = static_cast<Writer*>(p);
+            std::vector<WireRef> taken;
+            w->result = w->outbox->TakeAll(taken) ? static_cast<int>(taken.size()) : 0;
+            return 0;
+        },
+        &writer);
+    ASSERT_TRUE(thread.IsValid());
+    outbox.Close();
+    thread.Join();
+    EXPECT_EQ(writer.result.load(), 0);
+    EXPECT_EQ(outbox.Push(Text(1)), Sent::kRefused);
+}
+
+TEST(SessionOutbox, AWakeLeftToTheCallerReachesTheWriterWhenItIsGiven) {
+    SessionOutbox outbox;
+    outbox.Open();
+    struct Writer {
+        SessionOutbox* outbox;
+        std::atomic<bool> waiting{false};
+        std::vector<WireRef> taken{};
+    } writer{&outbox, {false}, {}};
+    platform::Thread thread = platform::Thread::Start(
+        [](void* p) -> std::uint32_t {
+            auto* w = static_cast<Writer*>(p);
+            w->waiting = true;
+            w->outbox->TakeAll(w->taken);
+            return 0;
+        },
+        &writer);
+    ASSERT_TRUE(thread.IsValid());
+    while (!writer.waiting.load()) platform::SleepMs(1);
+    // Either the writer is asleep, and the caller is told to wake it, or it
+    // has not gone to sleep yet and will find the records itself.
+    bool wake = false;
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(outbox.Push(Text(i), &wake), Sent::kQueued);
+    if (wake) outbox.WakeWriter();
+    thread.Join();
+    EXPECT_EQ(writer.taken.size(), 3u);
 }
 
 }  // namespace

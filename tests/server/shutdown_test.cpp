@@ -14,6 +14,7 @@ namespace {
 
 using servertest::kWaitMs;
 using servertest::MemberListText;
+using servertest::MemberLogoutText;
 using servertest::NumberedName;
 using servertest::MessageText;
 using servertest::RawClient;
@@ -95,12 +96,18 @@ TEST_F(ShutdownLoadTest, AClientThatStopsReadingBlocksNeitherOthersNorTheEnd) {
     auto active = Join("active", 2, {stalled.get()});
     auto observer = Join("observer", 3, {stalled.get(), active.get()});
     // The stalled client reads nothing more. Some megabytes of relays fill
-    // its socket buffers and then its outgoing buffer; everyone else keeps
-    // getting every message at once.
+    // its socket buffers and then wait in the server; everyone else keeps
+    // getting every message at once. (Far enough behind, the stalled client
+    // is ended, which the others are told.)
     const std::string text(990, 'm');
     const std::string post = "Message:" + text + "\r\n\r\n";
     const std::string relay = MessageText(text, 2, "active");
-    constexpr int kRounds = 600;
+    constexpr int kRounds = 150;
+    const std::string departure = MemberLogoutText(1, "stalled");
+    auto next = [&](RawClient& c) {
+        std::string m = c.NextMessage();
+        return m == departure ? c.NextMessage() : m;
+    };
     constexpr int kBurst = 20;
     auto begin = Clock::now();
     for (int round = 0; round < kRounds; ++round) {
@@ -108,15 +115,18 @@ TEST_F(ShutdownLoadTest, AClientThatStopsReadingBlocksNeitherOthersNorTheEnd) {
         for (int i = 0; i < kBurst; ++i) burst += post;
         ASSERT_TRUE(active->Send(burst));
         for (int i = 0; i < kBurst; ++i) {
-            ASSERT_EQ(active->NextMessage(), relay) << round;
-            ASSERT_EQ(observer->NextMessage(), relay) << round;
+            ASSERT_EQ(next(*active), relay) << round;
+            ASSERT_EQ(next(*observer), relay) << round;
         }
     }
     std::printf("%d relays of 1 KB to two readers while one client stalled: %lld ms\n", kRounds * kBurst,
                 MsSince(begin));
     // Still answering at once.
     ASSERT_TRUE(observer->Send("Who are login?\r\n\r\n"));
-    EXPECT_EQ(observer->NextMessage(), MemberListText({{1, "stalled"}, {2, "active"}, {3, "observer"}}));
+    std::string list = next(*observer);
+    EXPECT_TRUE(list == MemberListText({{1, "stalled"}, {2, "active"}, {3, "observer"}}) ||
+                list == MemberListText({{2, "active"}, {3, "observer"}}))
+        << list;
 
     long long ms = StopAndTime("Enter");
     std::printf("Enter to exit with a client that stopped reading: %lld ms\n", ms);
