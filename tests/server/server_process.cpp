@@ -160,7 +160,11 @@ void RawClient::Close() {
 int RawClient::Login(std::string_view name) {
     if (!Send("login:" + std::string(name) + "\r\n\r\n")) return -1;
     std::string reply;
-    if (!ReadMessage(&reply)) return -1;
+    // A connection made while an earlier login was being announced may get
+    // that announcement first.
+    do {
+        if (!ReadMessage(&reply)) return -1;
+    } while (reply.rfind("Member login\r\n", 0) == 0);
     if (reply.rfind("login succeeded\r\nID:", 0) != 0) return -1;
     return std::atoi(reply.c_str() + std::string_view("login succeeded\r\nID:").size());
 }

@@ -88,8 +88,9 @@ public:
     void Close();
 
     // Sends "login:" + name and reads the reply; the member ID, or -1 when
-    // the reply is not "login succeeded". The "Member login" that follows is
-    // left unread.
+    // the reply is not "login succeeded". Announcements of earlier logins
+    // that arrive first are skipped; the "Member login" that follows is left
+    // unread.
     int Login(std::string_view name);
 
 private:
