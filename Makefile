@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test client bench clean
+.PHONY: all deps build run test client bench clean windows windows-test
 
 all: build
 
@@ -29,3 +29,14 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+
+# Windows: build-windows/orvane.exe and its test programs, cross-built with
+# mingw-w64; windows-test runs them under Wine, and the Linux clients'
+# tests against orvane.exe.
+windows: deps
+	@cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	       -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build-windows -j $(JOBS)
+
+windows-test: windows build
+	@JOBS=$(JOBS) bash scripts/windows-test build-windows $(BUILD)

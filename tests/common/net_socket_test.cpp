@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
@@ -140,6 +141,37 @@ TEST(ReceiveLine, CloseWakesAThreadBlockedReceiving) {
     EXPECT_EQ(Read(*p.peer, 999).result, -1);
 }
 
+// The same wake for the other two calls a thread can be stuck in: a listener
+// waiting for a connection, and a send to a peer that reads nothing. Each
+// later call fails at once too, so a thread on its way into one never waits.
+TEST(NetSocket, CloseWakesAThreadBlockedAcceptingOrSending) {
+    std::uint16_t port = 0;
+    auto listener = testsupport::ListenOnFreePort(&port);
+    auto accepting = std::async(std::launch::async, [&] { return listener->Accept(nullptr) == nullptr; });
+    platform::SleepMs(50);
+    EXPECT_EQ(listener->Close(), 0);
+    ASSERT_EQ(accepting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(accepting.get());
+
+    LoopbackPair p = MakeLoopbackPair();
+    std::atomic<int> sent{0};
+    auto sending = std::async(std::launch::async, [&] {
+        std::string chunk(65536, 'x');
+        int r = 0;
+        // The peer never reads: sooner or later a send blocks.
+        while ((r = p.local->Send(chunk.data(), static_cast<int>(chunk.size()))) > 0) sent += r;
+        return r;
+    });
+    // Wait until the sends have stopped making progress.
+    for (int last = -1; last != sent.load();) {
+        last = sent.load();
+        platform::SleepMs(200);
+    }
+    EXPECT_EQ(p.local->Close(), 0);
+    ASSERT_EQ(sending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(sending.get(), -1);
+}
+
 TEST(NetSocket, CloseTwiceReportsTheSecondAndSendAfterCloseFails) {
     LoopbackPair p = MakeLoopbackPair();
     EXPECT_EQ(p.local->Close(), 0);
@@ -204,6 +236,16 @@ TEST(NetSocket, BindToAPortInUseFails) {
     CNetSocket second(platform::kAfInet, platform::kSockStream, 0);
     EXPECT_EQ(second.Bind(testsupport::LoopbackAddress(port)), -1);
     EXPECT_FALSE(platform::SocketErrorText(platform::SocketLastError()).empty());
+}
+
+TEST(NetSocket, EveryErrorCodeHasAText) {
+    // Codes the system has no text for still get one that names the code.
+    EXPECT_NE(platform::SocketErrorText(987654).find("987654"), std::string::npos);
+    CNetSocket unconnected(platform::kAfInet, platform::kSockStream, 0);
+    EXPECT_EQ(unconnected.Connect(testsupport::LoopbackAddress(0)), platform::SOCKET_ERROR);
+    std::string text = platform::SocketErrorText(platform::SocketLastError());
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
 }
 
 TEST(NetSocket, ResolveHostTakesNamesAndDottedAddresses) {

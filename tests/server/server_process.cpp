@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 #include "platform/net.h"
 #include "protocol/voice_codec.h"
@@ -28,7 +30,23 @@ int MsLeft(Clock::time_point deadline) {
 
 }  // namespace
 
-std::string ServerBinary() { return ORVANE_BINARY; }
+std::string ServerBinary() {
+    const char* other = std::getenv("ORVANE_SERVER");
+    return other && *other ? other : ORVANE_BINARY;
+}
+
+bool StartServer(platform::ChildProcess& child, const std::vector<std::string>& arguments) {
+    const char* runner = std::getenv("ORVANE_SERVER_RUNNER");
+    if (!runner || !*runner) return child.Start(ServerBinary(), arguments);
+    // The runner's words, then the server and its arguments.
+    std::vector<std::string> words;
+    std::istringstream split(runner);
+    for (std::string word; split >> word;) words.push_back(word);
+    std::vector<std::string> rest(words.begin() + 1, words.end());
+    rest.push_back(ServerBinary());
+    rest.insert(rest.end(), arguments.begin(), arguments.end());
+    return child.Start(words.front(), rest);
+}
 
 std::uint16_t FreePort() {
     std::uint16_t port = 0;
@@ -40,7 +58,7 @@ bool ServerProcess::Start() {
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         port_ = FreePort();
         output_.clear();
-        if (!child_.Start(ServerBinary(), {std::to_string(port_)})) return false;
+        if (!StartServer(child_, {std::to_string(port_)})) return false;
         if (WaitForOutput(kStartedLine)) return true;
         int code = WaitForExit(kWaitMs);
         if (code != 1 || ErrorOutput().find(kBindFailure) == std::string::npos) return false;
@@ -51,7 +69,7 @@ bool ServerProcess::Start() {
 
 bool ServerProcess::StartWith(const std::vector<std::string>& arguments, const std::string& input) {
     output_.clear();
-    if (!child_.Start(ServerBinary(), arguments)) return false;
+    if (!StartServer(child_, arguments)) return false;
     return input.empty() || child_.WriteInput(input);
 }
 
