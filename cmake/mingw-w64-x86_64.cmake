@@ -18,6 +18,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run through Wine. The wrapper gives them a private prefix in
-# the build folder, no display, and no debugger that would swallow a crash.
+# Test programs run through Wine (scripts/wine-run): a private prefix in the
+# build folder, no display, and no debugger that would swallow a crash.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run ${CMAKE_BINARY_DIR}/wine)

@@ -66,7 +66,8 @@ std::string Quote(const std::string& argument) {
         quoted.push_back(c);
     }
     quoted.append(backslashes * 2, '\\');
-    return quoted + "\"";
+    quoted.push_back('"');
+    return quoted;
 }
 
 std::string NameOf(const std::string& entry) {
@@ -84,12 +85,13 @@ std::string EnvironmentBlock(const std::vector<std::string>& extra) {
             std::string entry(e);
             bool replaced = false;
             for (const auto& x : extra) replaced = replaced || NameOf(x) == NameOf(entry);
-            if (!replaced) block += entry + '\0';
+            if (!replaced) block.append(entry).push_back('\0');
         }
         ::FreeEnvironmentStringsA(inherited);
     }
-    for (const auto& x : extra) block += x + '\0';
-    return block + '\0';
+    for (const auto& x : extra) block.append(x).push_back('\0');
+    block.push_back('\0');
+    return block;
 }
 
 }  // namespace
@@ -137,13 +139,19 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     if (!::CreatePipe(&inRead, &inWrite, &inherit, 0)) return false;
     if (!::CreatePipe(&outRead, &outWrite, &inherit, 0)) return false;
     if (!::CreatePipe(&errRead, &errWrite, &inherit, 0)) return false;
-    // Our ends stay with us.
+    // Our ends stay with us, and so do our own standard streams: a helper
+    // the system starts for the child's console would otherwise hold them
+    // open (and whoever reads our output would wait for it).
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE own = ::GetStdHandle(which);
+        if (own && own != INVALID_HANDLE_VALUE) ::SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+    }
     ::SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
 
     std::string commandLine = Quote(program);
-    for (const auto& a : arguments) commandLine += " " + Quote(a);
+    for (const auto& a : arguments) commandLine.append(" ").append(Quote(a));
     std::string environment = EnvironmentBlock(extraEnvironment);
 
     STARTUPINFOA startup{};

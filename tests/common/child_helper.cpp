@@ -2,7 +2,8 @@
 //   child_helper answer   reads a line, prints "got <line>", writes "oops" to
 //                         standard error and ends with exit code 3;
 //   child_helper linger   runs for 100 seconds unless ended first;
-//   child_helper env NAME prints "[<value of NAME>]".
+//   child_helper env NAME prints "[<value of NAME>]";
+//   child_helper crash    writes through a null pointer.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,6 +30,11 @@ int main(int argc, char** argv) {
         std::printf("[%s]\n", value ? value : "");
         return 0;
     }
-    std::fputs("usage: child_helper answer | linger | env NAME\n", stderr);
+    if (mode == "crash") {
+        volatile int* nowhere = nullptr;
+        *nowhere = 1;
+        return 0;
+    }
+    std::fputs("usage: child_helper answer | linger | env NAME | crash\n", stderr);
     return 2;
 }

@@ -38,6 +38,16 @@ TEST(ChildProcess, KillEndsAChildThatWouldRunOn) {
     EXPECT_EQ(code, 128 + 9);
 }
 
+// A crash must never pass for success (under an emulator, a debugger that
+// takes over a crashing program can end it with exit code 0).
+TEST(ChildProcess, ACrashIsAFailingExit) {
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.Start(kHelper, {"crash"}));
+    int code = 0;
+    ASSERT_TRUE(child.Wait(20000, &code));
+    EXPECT_NE(code, 0);
+}
+
 TEST(ChildProcess, ExtraEnvironmentReplacesAnInheritedVariable) {
     platform::ChildProcess child;
     // PATH is always inherited; the child must see the replacement only.
