@@ -35,13 +35,18 @@ void EnsureWinsock() {
 // SocketShutdown sets and nothing resets.
 struct SocketState {
     HANDLE shut = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Completion of the overlapped receive and send. One thread receives and
+    // one sends on a connection at a time (its reader and its writer).
+    HANDLE received = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE sent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // Signalled for pending connections while a listener waits in accept.
     HANDLE acceptReady = nullptr;
     std::atomic<int> sendTimeoutMs{0};
 
     ~SocketState() {
-        if (shut) ::CloseHandle(shut);
-        if (acceptReady) ::CloseHandle(acceptReady);
+        for (HANDLE h : {shut, received, sent, acceptReady}) {
+            if (h) ::CloseHandle(h);
+        }
     }
     bool IsShut() const { return ::WaitForSingleObject(shut, 0) == WAIT_OBJECT_0; }
 };
@@ -69,20 +74,6 @@ void Forget(SOCKET s) {
         state = std::move(it->second);
         registry.erase(it);
     }
-}
-
-// One completion event per thread, reused by every overlapped call it makes.
-struct ThreadEvent {
-    HANDLE handle = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ~ThreadEvent() {
-        if (handle) ::CloseHandle(handle);
-    }
-};
-
-HANDLE CompletionEvent() {
-    thread_local ThreadEvent event;
-    ::ResetEvent(event.handle);
-    return event.handle;
 }
 
 ::SOCKET Native(SOCKET s) { return static_cast<::SOCKET>(s); }
@@ -223,7 +214,8 @@ int SocketSend(SOCKET s, const void* data, int length) {
     }
     WSABUF buffer{static_cast<ULONG>(length), const_cast<char*>(static_cast<const char*>(data))};
     WSAOVERLAPPED ov{};
-    ov.hEvent = CompletionEvent();
+    ov.hEvent = state->sent;
+    ::ResetEvent(ov.hEvent);
     DWORD sent = 0;
     if (::WSASend(Native(s), &buffer, 1, &sent, 0, &ov, nullptr) == 0) return static_cast<int>(sent);
     if (::WSAGetLastError() != WSA_IO_PENDING) return SOCKET_ERROR;
@@ -250,7 +242,8 @@ int SocketRecv(SOCKET s, void* buffer, int size) {
     }
     WSABUF wsaBuffer{static_cast<ULONG>(size), static_cast<char*>(buffer)};
     WSAOVERLAPPED ov{};
-    ov.hEvent = CompletionEvent();
+    ov.hEvent = state->received;
+    ::ResetEvent(ov.hEvent);
     DWORD received = 0;
     DWORD flags = 0;
     if (::WSARecv(Native(s), &wsaBuffer, 1, &received, &flags, &ov, nullptr) == 0) {
