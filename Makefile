@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test client bench clean windows windows-test
+.PHONY: all deps build run test client bench clean
 
 all: build
 
@@ -33,6 +33,7 @@ clean:
 # Windows: build-windows/orvane.exe and its test programs, cross-built with
 # mingw-w64; windows-test runs them under Wine, and the Linux clients'
 # tests against orvane.exe.
+.PHONY: windows windows-test
 windows: deps
 	@cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	       -DCMAKE_BUILD_TYPE=Release >/dev/null
