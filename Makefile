@@ -52,4 +52,16 @@ package: deps
 	@ls $(PACKAGE_BUILD)/*.deb
 
 clean:
-	rm -rf $(BUILD) $(PACKAGE_BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) $(PACKAGE_BUILD) build-asan build-tsan build-fuzz build-windows
+
+# Windows: build-windows/orvane.exe and its test programs, cross-built with
+# mingw-w64; windows-test runs them under Wine, and the Linux clients'
+# tests against orvane.exe.
+.PHONY: windows windows-test
+windows: deps
+	@cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	       -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build-windows -j $(JOBS) -- --no-print-directory
+
+windows-test: windows build
+	@JOBS=$(JOBS) bash scripts/windows-test build-windows $(BUILD)

@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
-#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -14,8 +14,9 @@ std::string programName = "Orvane";
 void ConsolePresenter(const std::string& caption, const std::string& text) {
     std::string line = caption + ": " + text + "\n";
     std::fflush(stdout);
-    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;
+    // Standard error is unbuffered: the line goes out in one piece.
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
 }
 
 std::atomic<MessagePresenter> presenter{&ConsolePresenter};
@@ -44,7 +45,7 @@ void Fatal(const std::string& text) {
     ShowMessageBox(text);
     // Other threads may still be running: end without running static
     // destructors under their feet.
-    ::_exit(1);
+    std::_Exit(1);
 }
 
 }  // namespace platform

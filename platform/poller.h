@@ -3,6 +3,8 @@
 // acknowledgements, and a connected local pair for benchmarks and fuzzing.
 #pragma once
 
+#include <memory>
+
 #include "platform/net.h"
 
 namespace platform {
@@ -32,7 +34,9 @@ public:
     int Wait(ReadyEvent* events, int capacity, int timeoutMs);
 
 private:
+    struct Watches;  // where the system keeps no list of its own
     int handle_ = -1;
+    std::unique_ptr<Watches> watches_;
 };
 
 // Result of a non-blocking transfer that could move nothing right now.

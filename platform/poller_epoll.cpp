@@ -9,6 +9,10 @@
 #include <unistd.h>
 
 namespace platform {
+
+// The system keeps the watch list itself.
+struct Poller::Watches {};
+
 namespace {
 
 int Fd(SOCKET s) { return static_cast<int>(s); }

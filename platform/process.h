@@ -38,7 +38,10 @@ public:
     // Reads standard output until it contains needle or the time runs out.
     bool WaitForOutput(const std::string& needle, int timeoutMs, std::string* everything = nullptr);
 
-    // Sends SIGINT, SIGTERM or SIGKILL.
+    // Asks the child to stop as Ctrl+C would (SIGINT), asks it to end
+    // (SIGTERM), or ends it at once (SIGKILL). Where the system has no such
+    // signals, the child runs in a hidden console of its own: the first two
+    // are a Ctrl+C there, and the last ends it with exit code 137 (128 + 9).
     void Interrupt();
     void Terminate();
     void Kill();
@@ -56,6 +59,8 @@ private:
     int err_ = -1;
     bool reaped_ = false;
     int exitCode_ = -1;
+    // The process handle, where the system gives one.
+    void* handle_ = nullptr;
 };
 
 // Count of open descriptors and threads of a process, and its resident

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
 
-#include "platform/host_lookup.h"
 #include "platform/net.h"
 #include "platform/thread.h"
 #include "support/loopback.h"
@@ -15,20 +15,8 @@
 using testsupport::LoopbackPair;
 using testsupport::MakeLoopbackPair;
 
-namespace {
-
-struct Line {
-    int result;
-    std::string text;
-};
-
-Line Read(CNetSocket& s, int maxLength) {
-    std::string buffer(static_cast<size_t>(maxLength) + 1, '\x7f');
-    int r = s.ReceiveLine(buffer.data(), maxLength);
-    return {r, r >= 0 ? std::string(buffer.c_str()) : std::string()};
-}
-
-}  // namespace
+using testsupport::Line;
+using testsupport::Read;
 
 TEST(ReceiveLine, EmptyLineAndSeveralLinesInOneSegment) {
     LoopbackPair p = MakeLoopbackPair();
@@ -164,6 +152,37 @@ TEST(ReceiveLine, CloseWakesAThreadBlockedReceiving) {
     EXPECT_EQ(Read(*p.peer, 999).result, -1);
 }
 
+// The same wake for the other two calls a thread can be stuck in: a listener
+// waiting for a connection, and a send to a peer that reads nothing. Each
+// later call fails at once too, so a thread on its way into one never waits.
+TEST(NetSocket, CloseWakesAThreadBlockedAcceptingOrSending) {
+    std::uint16_t port = 0;
+    auto listener = testsupport::ListenOnFreePort(&port);
+    auto accepting = std::async(std::launch::async, [&] { return listener->Accept(nullptr) == nullptr; });
+    platform::SleepMs(50);
+    EXPECT_EQ(listener->Close(), 0);
+    ASSERT_EQ(accepting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(accepting.get());
+
+    LoopbackPair p = MakeLoopbackPair();
+    std::atomic<int> sent{0};
+    auto sending = std::async(std::launch::async, [&] {
+        std::string chunk(65536, 'x');
+        int r = 0;
+        // The peer never reads: sooner or later a send blocks.
+        while ((r = p.local->Send(chunk.data(), static_cast<int>(chunk.size()))) > 0) sent += r;
+        return r;
+    });
+    // Wait until the sends have stopped making progress.
+    for (int last = -1; last != sent.load();) {
+        last = sent.load();
+        platform::SleepMs(200);
+    }
+    EXPECT_EQ(p.local->Close(), 0);
+    ASSERT_EQ(sending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(sending.get(), -1);
+}
+
 TEST(NetSocket, CloseTwiceReportsTheSecondAndSendAfterCloseFails) {
     LoopbackPair p = MakeLoopbackPair();
     EXPECT_EQ(p.local->Close(), 0);
@@ -230,6 +249,16 @@ TEST(NetSocket, BindToAPortInUseFails) {
     EXPECT_FALSE(platform::SocketErrorText(platform::SocketLastError()).empty());
 }
 
+TEST(NetSocket, EveryErrorCodeHasAText) {
+    // Codes the system has no text for still get one that names the code.
+    EXPECT_NE(platform::SocketErrorText(987654).find("987654"), std::string::npos);
+    CNetSocket unconnected(platform::kAfInet, platform::kSockStream, 0);
+    EXPECT_EQ(unconnected.Connect(testsupport::LoopbackAddress(0)), platform::SOCKET_ERROR);
+    std::string text = platform::SocketErrorText(platform::SocketLastError());
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
+}
+
 TEST(NetSocket, ResolveHostTakesNamesAndDottedAddresses) {
     std::uint32_t a = 0, b = 0;
     EXPECT_TRUE(platform::ResolveHost("127.0.0.1", &a));
@@ -240,109 +269,3 @@ TEST(NetSocket, ResolveHostTakesNamesAndDottedAddresses) {
 }
 
 // ---- Connecting and looking up without waiting ----
-
-namespace {
-
-// Polls until the attempt is no longer under way, or the time is up.
-int PollConnected(platform::SOCKET s, int timeoutMs = 15000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int state = platform::SocketConnectPoll(s);
-    while (state == platform::kConnectPending && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        state = platform::SocketConnectPoll(s);
-    }
-    return state;
-}
-
-platform::HostLookup::Result Settled(platform::HostLookup& lookup, std::uint32_t* address, int timeoutMs = 30000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    platform::HostLookup::Result result = lookup.Poll(address);
-    while (result == platform::HostLookup::Result::kPending && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        result = lookup.Poll(address);
-    }
-    return result;
-}
-
-}  // namespace
-
-TEST(ConnectWithoutWaiting, AConnectionMadeThisWayBlocksAgainAndCarriesLines) {
-    std::uint16_t port = 0;
-    auto listener = testsupport::ListenOnFreePort(&port);
-    CNetSocket client(platform::kAfInet, platform::kSockStream, 0);
-    int started = platform::SocketConnectStart(client.Handle(), testsupport::LoopbackAddress(port));
-    ASSERT_NE(started, platform::SOCKET_ERROR);
-    if (started == platform::kConnectPending) {
-        ASSERT_EQ(PollConnected(client.Handle()), 0);
-    }
-    auto server = listener->Accept(nullptr);
-    ASSERT_TRUE(server);
-    // Blocking again: a read waits for the line instead of failing at once.
-    std::thread later([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        server->Send("late\r\n", 6);
-    });
-    Line line = Read(client, 999);
-    later.join();
-    EXPECT_EQ(line.result, 4);
-    EXPECT_EQ(line.text, "late");
-}
-
-TEST(ConnectWithoutWaiting, ARefusedConnectionFailsAndASilentHostStaysPending) {
-    std::uint16_t closedPort = 0;
-    { testsupport::ListenOnFreePort(&closedPort); }
-    CNetSocket refused(platform::kAfInet, platform::kSockStream, 0);
-    int started = platform::SocketConnectStart(refused.Handle(), testsupport::LoopbackAddress(closedPort));
-    if (started != platform::SOCKET_ERROR) {
-        EXPECT_EQ(PollConnected(refused.Handle()), platform::SOCKET_ERROR);
-    }
-
-    // A listener whose backlog is full neither takes nor refuses.
-    CNetSocket listener(platform::kAfInet, platform::kSockStream, 0);
-    ASSERT_EQ(listener.Bind(testsupport::LoopbackAddress(0)), 0);
-    ASSERT_EQ(listener.Listen(0), 0);
-    platform::SockAddrIn address{};
-    listener.GetSockName(&address);
-    CNetSocket filler(platform::kAfInet, platform::kSockStream, 0);
-    ASSERT_EQ(filler.Connect(address), 0);
-    CNetSocket waiting(platform::kAfInet, platform::kSockStream, 0);
-    ASSERT_EQ(platform::SocketConnectStart(waiting.Handle(), address), platform::kConnectPending);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(platform::SocketConnectPoll(waiting.Handle()), platform::kConnectPending);
-}
-
-TEST(HostLookup, DottedAddressesAtOnceNamesWithoutWaitingAndCancelAnyTime) {
-    platform::HostLookup lookup;
-    std::uint32_t address = 0;
-    EXPECT_EQ(lookup.Poll(&address), platform::HostLookup::Result::kIdle);
-    lookup.Start("127.0.0.1");
-    EXPECT_EQ(lookup.Poll(&address), platform::HostLookup::Result::kFound);
-    EXPECT_EQ(address, testsupport::LoopbackAddress(1).address);
-
-    lookup.Start("");
-    EXPECT_EQ(lookup.Poll(&address), platform::HostLookup::Result::kNotFound);
-
-#if defined(__SANITIZE_THREAD__)
-    // The system resolver runs names on threads it starts itself, past the
-    // sanitizer's view; on those threads the sanitizer's own allocator
-    // crashes. Names are looked up by the client's tests.
-    GTEST_SKIP() << "names are not looked up under ThreadSanitizer";
-#endif
-    address = 0;
-    lookup.Start("localhost");
-    EXPECT_EQ(Settled(lookup, &address), platform::HostLookup::Result::kFound);
-    EXPECT_EQ(address, testsupport::LoopbackAddress(1).address);
-
-    lookup.Start("no-such-host.invalid");
-    EXPECT_NE(Settled(lookup, &address), platform::HostLookup::Result::kFound);
-
-    // Given up while under way, again and again, and when going away: the
-    // resolver's late answers go nowhere (the sanitizers watch the memory).
-    for (int i = 0; i < 20; ++i) {
-        lookup.Start(i % 2 ? "localhost" : "no-such-host.invalid");
-        lookup.Cancel();
-        EXPECT_EQ(lookup.Poll(&address), platform::HostLookup::Result::kIdle);
-    }
-    platform::HostLookup leaving;
-    leaving.Start("localhost");
-}

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 #include "platform/net.h"
 #include "protocol/voice_codec.h"
@@ -28,7 +30,24 @@ int MsLeft(Clock::time_point deadline) {
 
 }  // namespace
 
-std::string ServerBinary() { return ORVANE_BINARY; }
+std::string ServerBinary() {
+    const char* other = std::getenv("ORVANE_SERVER");
+    return other && *other ? other : ORVANE_BINARY;
+}
+
+bool StartServer(platform::ChildProcess& child, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment) {
+    const char* runner = std::getenv("ORVANE_SERVER_RUNNER");
+    if (!runner || !*runner) return child.Start(ServerBinary(), arguments, environment);
+    // The runner's words, then the server and its arguments.
+    std::vector<std::string> words;
+    std::istringstream split(runner);
+    for (std::string word; split >> word;) words.push_back(word);
+    std::vector<std::string> rest(words.begin() + 1, words.end());
+    rest.push_back(ServerBinary());
+    rest.insert(rest.end(), arguments.begin(), arguments.end());
+    return child.Start(words.front(), rest, environment);
+}
 
 std::uint16_t FreePort() {
     std::uint16_t port = 0;
@@ -42,7 +61,7 @@ bool ServerProcess::Start(const std::vector<std::string>& environment) {
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         port_ = FreePort();
         output_.clear();
-        if (!child_.Start(ServerBinary(), {std::to_string(port_)}, environment)) return false;
+        if (!StartServer(child_, {std::to_string(port_)}, environment)) return false;
         if (WaitForOutput(kStartedLine)) return true;
         int code = WaitForExit(kWaitMs);
         if (code != 1 || ErrorOutput().find(kBindFailure) == std::string::npos) return false;
@@ -53,7 +72,7 @@ bool ServerProcess::Start(const std::vector<std::string>& environment) {
 
 bool ServerProcess::StartWith(const std::vector<std::string>& arguments, const std::string& input) {
     output_.clear();
-    if (!child_.Start(ServerBinary(), arguments)) return false;
+    if (!StartServer(child_, arguments)) return false;
     return input.empty() || child_.WriteInput(input);
 }
 

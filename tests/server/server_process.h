@@ -20,8 +20,14 @@ inline constexpr int kWaitMs = 20000;
 // The lines the server prints once it takes connections.
 inline constexpr std::string_view kStartedLine = "Please press <Enter> to terminate it.\n";
 
-// The server program under test.
+// The server program under test: the one built here, or the one the
+// environment names in ORVANE_SERVER. ORVANE_SERVER_RUNNER, when set, is a
+// command (words split at spaces) that runs it, such as an emulator.
 std::string ServerBinary();
+// Starts the server program under test with these arguments.
+// environment: extra "NAME=value" entries for the server.
+bool StartServer(platform::ChildProcess& child, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment = {});
 
 // A port that was free a moment ago (the system chose it).
 std::uint16_t FreePort();

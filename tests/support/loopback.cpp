@@ -45,4 +45,10 @@ void LoopbackPair::PeerSend(std::string_view bytes) const {
 
 void LoopbackPair::PeerClose() const { peer->Close(); }
 
+Line Read(CNetSocket& s, int maxLength) {
+    std::string buffer(static_cast<size_t>(maxLength) + 1, '\x7f');
+    int r = s.ReceiveLine(buffer.data(), maxLength);
+    return {r, r >= 0 ? std::string(buffer.c_str()) : std::string()};
+}
+
 }  // namespace testsupport

@@ -27,6 +27,13 @@ LoopbackPair MakeLoopbackPair();
 // A listening socket on 127.0.0.1 with a port the system chose.
 std::unique_ptr<CNetSocket> ListenOnFreePort(std::uint16_t* port);
 
+// One call of ReceiveLine: its result, and the line when there is one.
+struct Line {
+    int result;
+    std::string text;
+};
+Line Read(CNetSocket& s, int maxLength);
+
 platform::SockAddrIn LoopbackAddress(std::uint16_t port);
 
 }  // namespace testsupport
