@@ -1,6 +1,8 @@
 #include "platform/process.h"
 
 #include <windows.h>
+
+#include <cstdio>
 #include <io.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -164,12 +166,23 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     // A console of its own, hidden, so that a Ctrl+C can be aimed at the child alone.
     startup.dwFlags |= STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    BOOL started = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                    CREATE_NEW_CONSOLE, environment.data(), nullptr, &startup, &info);
+    // Under load (and under Wine) starting a process now and then fails for
+    // a moment; a few tries tell that from a program that cannot be started.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) ::Sleep(100);
+        started = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE,
+                                   environment.data(), nullptr, &startup, &info);
+        if (!started) error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) break;
+    }
     ::CloseHandle(inRead);
     ::CloseHandle(outWrite);
     ::CloseHandle(errWrite);
     if (!started) {
+        std::fprintf(stderr, "ChildProcess: cannot start %s (error %lu)\n", program.c_str(),
+                     static_cast<unsigned long>(error));
         ::CloseHandle(inWrite);
         ::CloseHandle(outRead);
         ::CloseHandle(errRead);
