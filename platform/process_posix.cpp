@@ -151,20 +151,6 @@ void ChildProcess::CloseInput() { CloseFd(in_); }
 bool ChildProcess::ReadOutput(std::string* out, int timeoutMs) { return ReadFd(out_, out, timeoutMs); }
 bool ChildProcess::ReadError(std::string* out, int timeoutMs) { return ReadFd(err_, out, timeoutMs); }
 
-bool ChildProcess::WaitForOutput(const std::string& needle, int timeoutMs, std::string* everything) {
-    std::string local;
-    std::string& text = everything ? *everything : local;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (text.find(needle) != std::string::npos) return true;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        if (!ReadOutput(&text, static_cast<int>(left.count() < 100 ? left.count() : 100))) {
-            return text.find(needle) != std::string::npos;
-        }
-    }
-}
-
 void ChildProcess::Interrupt() {
     if (pid_ > 0 && !reaped_) ::kill(pid_, SIGINT);
 }
