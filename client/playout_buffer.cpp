@@ -89,11 +89,14 @@ void CPlayoutBuffer::MeasureArrival(Clock::time_point now) {
     lateness_[static_cast<std::size_t>(slot)] = offset - earliest;
 }
 
+// The first frames of a session say little of the spread (a burst of two
+// looks like none at all): until a window has been measured the wait is at
+// least the default.
 int CPlayoutBuffer::StartDelayMs() const {
-    if (measured_ < 2) return kDefaultStartMs;
     double spread = 0;
     for (int k = 0; k < measured_; ++k) spread = std::max(spread, lateness_[static_cast<std::size_t>(k)]);
-    return std::clamp(static_cast<int>(std::ceil(spread)), kMinStartMs, kMaxStartMs);
+    const int floor = measured_ < kJitterWindowFrames ? kDefaultStartMs : kMinStartMs;
+    return std::clamp(static_cast<int>(std::ceil(spread)), floor, kMaxStartMs);
 }
 
 // The lowest level over the trim window tells how low the level goes as
