@@ -2,9 +2,12 @@
 // enabled, the routing of Enter and the speak button. What it shows comes
 // from two parts it owns and drives from a 10 ms timer: the connection to
 // the server (lines in, requests out, never blocking the window) and the
-// voice path (capture out, mixed voice in). Neither knows the dialog.
+// voice path (capture out, mixed voice in). Neither knows the dialog; each
+// can only ask it to tick at once, when a message has arrived or capture
+// has completed a frame, so that voice does not wait for the timer.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -92,7 +95,10 @@ public:
     const CPlayoutBuffer& Playout() const { return voice_.Playout(); }
     // The voice path as it was before the play-out buffer, for measuring
     // the two side by side.
-    void SetClassicVoice(bool classic) { voice_.SetClassicVoice(classic); }
+    void SetClassicVoice(bool classic) {
+        classicVoice_.store(classic);
+        voice_.SetClassicVoice(classic);
+    }
     CServerConnection& Connection() { return connection_; }
     // The control with that id (1000 to 1010), or null.
     QWidget* Control(int id) const;
@@ -128,6 +134,15 @@ private:
     void ForgetSpeakPress();
     void WatchSpeakButton(QEvent* event);
 
+    // Asks for a tick as soon as the dialog's thread is free; called from
+    // the receive thread and the sound thread. At most one such request
+    // waits at a time.
+    void RequestTick();
+
+    // Before the parts whose threads call RequestTick, so that they are
+    // gone (their threads joined) before these are.
+    std::atomic<bool> tickRequested_{false};
+    std::atomic<bool> classicVoice_{false};
     CServerConnection connection_;
     CVoicePath voice_;
 

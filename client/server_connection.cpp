@@ -21,9 +21,11 @@ std::uint32_t receive_thread(void* argument) {
         int length = args->socket->ReceiveLine(line.data(), kMaxLineLength);
         if (length < 0) break;
         std::string text(line.data());
+        const bool messageEnd = text.empty();
         while (!args->buffer->SendWithin(text, kStopPollMs)) {
             if (args->stop.load()) return 0;
         }
+        if (messageEnd && *args->messageArrived) (*args->messageArrived)();
     }
     if (!args->stop.load()) platform::SleepMs(kLingerMs);
     return 0;
@@ -108,6 +110,7 @@ bool CServerConnection::StartReceiving() {
     threadArgs_.socket = &socket_;
     threadArgs_.buffer = &receiveBuffer_;
     threadArgs_.stop.store(false);
+    threadArgs_.messageArrived = &messageArrived_;
     receiveThread_ = platform::Thread::Start(&receive_thread, &threadArgs_);
     // Without a reader no reply could be seen: that is no connection.
     return receiveThread_.IsValid();

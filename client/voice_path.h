@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "client/playout_buffer.h"
@@ -29,6 +30,10 @@ public:
     void Open();
     // At the session's end, whatever ended it.
     void Close();
+    // Called on the sound thread whenever capture completes a frame, so that
+    // it can be sent at once rather than on the next tick (see
+    // CWaveDevice::SetCaptureNotifier). Set while closed.
+    void SetCaptureNotifier(std::function<void()> notify) { sound_.SetCaptureNotifier(std::move(notify)); }
 
     // The voice path as it was before a press discarded what capture held
     // and before the play-out buffer: only for measuring the two side by

@@ -48,14 +48,19 @@ CWaveDevice::~CWaveDevice() {
 
 // --- Capture ----------------------------------------------------------------
 
-void CWaveDevice::CaptureCallback(HWAVEIN, std::uint32_t, std::uintptr_t, std::uintptr_t,
-                                  std::uintptr_t) {
-    // Capture is polled: completion shows in the headers themselves.
+void CWaveDevice::CaptureCallback(HWAVEIN, std::uint32_t message, std::uintptr_t instance,
+                                  std::uintptr_t, std::uintptr_t) {
+    // Completion shows in the headers themselves; the notifier only saves
+    // the owner the wait for its next look.
+    if (message != WIM_DATA || instance == 0) return;
+    const auto* self = reinterpret_cast<const CWaveDevice*>(instance);
+    if (self->captureNotifier_) self->captureNotifier_();
 }
 
 int CWaveDevice::OpenCapture(int bufferBytes) {
     if (bufferBytes < kMinCaptureBytes || bufferBytes > kMaxCaptureBytes || captureOpen_) return 0;
-    if (WaveInOpen(&captureDevice_, WAVE_MAPPER, VoiceFormat(), &CaptureCallback, 0) !=
+    if (WaveInOpen(&captureDevice_, WAVE_MAPPER, VoiceFormat(), &CaptureCallback,
+                   reinterpret_cast<std::uintptr_t>(this)) !=
         MMSYSERR_NOERROR) {
         captureDevice_ = HWAVEIN{};
         ShowMessageBox("Open error");

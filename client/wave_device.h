@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,15 @@ public:
     // Closes a device that is still open (stop, reset, close), then
     // releases the buffers of both halves.
     ~CWaveDevice();
+
+    // Called on the sound thread each time capture completes a buffer, so
+    // that the owner can take it at once instead of polling for it. The
+    // device is locked then: the notifier must only hand the news on (post
+    // an event), never call into this object. Set it while capture is
+    // closed; may be empty.
+    void SetCaptureNotifier(std::function<void()> notify) {
+        if (!captureOpen_) captureNotifier_ = std::move(notify);
+    }
 
     // 1 when the input device records with every buffer queued, else 0.
     // 0 without a change for bufferBytes below 32 (or above the maximum)
@@ -104,6 +114,7 @@ private:
                                  std::uintptr_t instance, std::uintptr_t param1,
                                  std::uintptr_t param2);
 
+    std::function<void()> captureNotifier_;
     platform::HWAVEIN captureDevice_{};
     platform::HWAVEOUT playbackDevice_{};
     int captureOpen_ = 0;

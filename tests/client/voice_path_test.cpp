@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <string>
 #include <vector>
@@ -135,6 +136,53 @@ TEST(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtThePress) {
     EXPECT_TRUE(Increasing(tags)) << ::testing::PrintToString(tags);
     EXPECT_EQ(r.dialog.SentVoiceFrames(), static_cast<int>(tags.size()));
     EXPECT_EQ(server.Received().rfind("login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Start\r\n\r\nVoice Data:", 0), 0u);
+}
+
+// Voice does not wait for the dialog's timer: a completed capture frame and
+// a whole message each ask for a tick at once. With the timer stopped the
+// voice path still runs both ways, and chat lines still arrive; the
+// classic path, which waited for the timer, stops.
+TEST(VoicePath, CaptureAndArrivingMessagesDriveTheDialogWithoutItsTimer) {
+    SoundFiles files;
+    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, 1000)));
+    DiskSound sound(files.In(), files.Out(), 4);
+    FakeServer server;
+    RecordingDialog r;
+    LogIn(r, server);
+    Reply(server, r);
+    int stopped = 0;
+    for (QTimer* timer : r.dialog.findChildren<QTimer*>()) {
+        if (timer->interval() == CChatClientDlg::kTimerPeriodMs) {
+            timer->stop();
+            ++stopped;
+        }
+    }
+    ASSERT_EQ(stopped, 1);
+
+    std::string chat;
+    protocol::AppendTextMessage(chat, "no timer needed", 2, "Hanako");
+    server.Send(chat);
+    auto* log = qobject_cast<QPlainTextEdit*>(r.dialog.Control(IDC_LOG));
+    ASSERT_TRUE(WaitUntil([&] { return log->toPlainText().contains(QStringLiteral("no timer needed")); }));
+
+    Button(r.dialog, IDC_SPEAK)->click();
+    ASSERT_TRUE(WaitUntil([&] { return SentCount(server) >= 20; }));
+    EXPECT_TRUE(Increasing(SentTags(server.Received())));
+
+    // Enough frames to start playing at once; the rest are fed as capture
+    // keeps waking the dialog.
+    std::string voice;
+    for (int k = 0; k < 5; ++k) voice += VoiceMessage(voicecheck::TaggedFrame(k));
+    server.Send(voice);
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.PlayedVoiceFrames() == 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return PlayedTags(files.Out()).size() == 5u; }));
+    EXPECT_EQ(PlayedTags(files.Out()), Range(0, 5));
+
+    r.dialog.SetClassicVoice(true);
+    Pump(50);  // a tick asked for before the switch
+    const int sent = r.dialog.SentVoiceFrames();
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.SoundDevice().CountCompleteCaptureBuffers() == 8; }));
+    EXPECT_EQ(r.dialog.SentVoiceFrames(), sent);
 }
 
 TEST(VoicePath, NotSpeakingCaptureStallsAndEachPressSendsOnlyWhatWasRecordedAfterIt) {
