@@ -233,6 +233,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The two devices' own pace over the talk: a playback faster than
+    // capture runs dry now and then however steady the link.
+    auto pace = [](const std::vector<Clock::time_point>& at) {
+        const std::size_t n = at.size();
+        return n > 600 ? Ms(at[n - 100] - at[300]) / static_cast<double>(n - 400) : 0.0;
+    };
+    std::printf("pace capture_ms=%.4f playback_ms=%.4f\n", pace(completed), pace(started));
     std::printf("result mode=%s sent=%d received=%d played_blocks=%d gaps=%d gap_ms=%.0f p50_ms=%.1f p95_ms=%.1f "
                 "max_ms=%.1f trimmed=%lld gaps_seen=%lld start_wait_ms=%d reserve=%d unknown=%d recover_ms=%.0f messages=%zu "
                 "gaps_at_s=%s\n",

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,14 +105,28 @@ std::vector<int> PlayedTags(const std::string& path) {
     return tags;
 }
 
-}  // namespace
+// A dialog and a fake server for each test; StartSound puts SDL's disk
+// driver in place first.
+class VoicePath : public ::testing::Test {
+protected:
+    // Capture records `frames` tagged frames (none: silence from the start),
+    // playback writes its file; each block takes delayMs (-1: SDL's own
+    // pace, 16 ms a frame).
+    void StartSound(int frames, int delayMs) {
+        ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, frames)));
+        sound.emplace(files.In(), files.Out(), delayMs);
+    }
 
-TEST(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtThePress) {
     SoundFiles files;
-    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, 1000)));
-    DiskSound sound(files.In(), files.Out(), 4);
+    std::optional<DiskSound> sound;
     FakeServer server;
     RecordingDialog r;
+};
+
+}  // namespace
+
+TEST_F(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtThePress) {
+    StartSound(1000, 4);
     LogIn(r, server);
     ASSERT_TRUE(r.dialog.SoundDevice().IsCaptureOpen());
     ASSERT_TRUE(r.dialog.SoundDevice().IsPlaybackOpen());
@@ -142,12 +157,8 @@ TEST(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtThePress) {
 // a whole message each ask for a tick at once. With the timer stopped the
 // voice path still runs both ways, and chat lines still arrive; the
 // classic path, which waited for the timer, stops.
-TEST(VoicePath, CaptureAndArrivingMessagesDriveTheDialogWithoutItsTimer) {
-    SoundFiles files;
-    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, 1000)));
-    DiskSound sound(files.In(), files.Out(), 4);
-    FakeServer server;
-    RecordingDialog r;
+TEST_F(VoicePath, CaptureAndArrivingMessagesDriveTheDialogWithoutItsTimer) {
+    StartSound(1000, 4);
     LogIn(r, server);
     Reply(server, r);
     int stopped = 0;
@@ -185,12 +196,8 @@ TEST(VoicePath, CaptureAndArrivingMessagesDriveTheDialogWithoutItsTimer) {
     EXPECT_EQ(r.dialog.SentVoiceFrames(), sent);
 }
 
-TEST(VoicePath, NotSpeakingCaptureStallsAndEachPressSendsOnlyWhatWasRecordedAfterIt) {
-    SoundFiles files;
-    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, 600)));
-    DiskSound sound(files.In(), files.Out());  // SDL's own pace: 16 ms a frame
-    FakeServer server;
-    RecordingDialog r;
+TEST_F(VoicePath, NotSpeakingCaptureStallsAndEachPressSendsOnlyWhatWasRecordedAfterIt) {
+    StartSound(600, -1);  // SDL's own pace: 16 ms a frame
     LogIn(r, server);
     Reply(server, r);
     const CWaveDevice& device = r.dialog.SoundDevice();
@@ -234,12 +241,8 @@ TEST(VoicePath, NotSpeakingCaptureStallsAndEachPressSendsOnlyWhatWasRecordedAfte
 
 // The behaviour kept for comparing with the old voice path: a press sends
 // what capture held from before it.
-TEST(VoicePath, InClassicModeTheNextPressSendsWhatFollowedTheStop) {
-    SoundFiles files;
-    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), voicecheck::TaggedFrames(0, 600)));
-    DiskSound sound(files.In(), files.Out());  // SDL's own pace: 16 ms a frame
-    FakeServer server;
-    RecordingDialog r;
+TEST_F(VoicePath, InClassicModeTheNextPressSendsWhatFollowedTheStop) {
+    StartSound(600, -1);  // SDL's own pace: 16 ms a frame
     r.dialog.SetClassicVoice(true);
     LogIn(r, server);
     Reply(server, r);
@@ -276,13 +279,9 @@ TEST(VoicePath, InClassicModeTheNextPressSendsWhatFollowedTheStop) {
     EXPECT_TRUE(r.messages.empty());
 }
 
-TEST(VoicePath, ReceivedVoiceIsPlayedWhetherSpeakingOrNotAndTheSessionsEndClosesTheDevices) {
-    SoundFiles files;
-    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), {}));
+TEST_F(VoicePath, ReceivedVoiceIsPlayedWhetherSpeakingOrNotAndTheSessionsEndClosesTheDevices) {
     // Playback faster than frames arrive: nothing is dropped.
-    DiskSound sound(files.In(), files.Out(), 2);
-    FakeServer server;
-    RecordingDialog r;
+    StartSound(0, 2);
     LogIn(r, server);
     Reply(server, r);
 
@@ -318,14 +317,10 @@ TEST(VoicePath, ReceivedVoiceIsPlayedWhetherSpeakingOrNotAndTheSessionsEndCloses
     EXPECT_TRUE(r.dialog.SoundDevice().IsPlaybackOpen());
 }
 
-TEST(VoicePath, InClassicModeAFrameThatFindsItsSlotStillPlayingIsDropped) {
-    SoundFiles files;
-    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), {}));
+TEST_F(VoicePath, InClassicModeAFrameThatFindsItsSlotStillPlayingIsDropped) {
     // A second per block: playback takes hardly anything while the frames
     // arrive.
-    DiskSound sound(files.In(), files.Out(), 1000);
-    FakeServer server;
-    RecordingDialog r;
+    StartSound(0, 1000);
     r.dialog.SetClassicVoice(true);
     LogIn(r, server);
     // The empty opening block has been taken: slot 0 is free.
@@ -342,12 +337,8 @@ TEST(VoicePath, InClassicModeAFrameThatFindsItsSlotStillPlayingIsDropped) {
     EXPECT_TRUE(r.messages.empty());
 }
 
-TEST(VoicePath, ABurstWaitsInThePlayoutBufferAndItsOldestFramesGoInsteadOfQueueingAtTheDevice) {
-    SoundFiles files;
-    ASSERT_TRUE(voicecheck::WriteFileBytes(files.In(), {}));
-    DiskSound sound(files.In(), files.Out(), 1000);
-    FakeServer server;
-    RecordingDialog r;
+TEST_F(VoicePath, ABurstWaitsInThePlayoutBufferAndItsOldestFramesGoInsteadOfQueueingAtTheDevice) {
+    StartSound(0, 1000);
     LogIn(r, server);
     ASSERT_TRUE(WaitUntil([&] { return r.dialog.SoundDevice().IsPlaybackSlotFree(0); }));
 
@@ -376,11 +367,9 @@ TEST(VoicePath, ABurstWaitsInThePlayoutBufferAndItsOldestFramesGoInsteadOfQueuei
     EXPECT_EQ(r.dialog.PlayedVoiceFrames(), played);
 }
 
-TEST(VoicePath, WithoutASoundDriverTheClientStillChatsAfterOneOpenError) {
+TEST_F(VoicePath, WithoutASoundDriverTheClientStillChatsAfterOneOpenError) {
     clienttest::ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
     clienttest::SharedMessages shared;
-    FakeServer server;
-    RecordingDialog r;
     LogIn(r, server);
     EXPECT_EQ(shared.Texts(), std::vector<std::string>{"Open error"});
     EXPECT_FALSE(r.dialog.SoundDevice().IsCaptureOpen());
