@@ -141,7 +141,8 @@ int main(int argc, char** argv) {
             while (completed.size() < static_cast<std::size_t>(totalFrames) && recorded >= (completed.size() + 1) * kFrame)
                 completed.push_back(now);
             const std::uint64_t played = sound.GetPlayedBytes();
-            while (played >= (started.size() + 1) * kFrame) started.push_back(now);
+            // A block has begun once the position has moved into it.
+            while (played > started.size() * kFrame) started.push_back(now);
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
     });

@@ -141,7 +141,10 @@ MMRESULT WaveOutRestart(HWAVEOUT device);
 MMRESULT WaveOutReset(HWAVEOUT device);
 // WAVERR_STILLPLAYING while blocks are queued.
 MMRESULT WaveOutClose(HWAVEOUT device);
-// Bytes of written blocks played since the device was opened or reset.
+// Bytes of written blocks played since the device was opened or reset: the
+// sound heard so far, moving on at the sample rate between the device's own
+// steps. A block is handed back once the device has taken all of it, which
+// may be a little before all of it has been heard.
 MMRESULT WaveOutGetPosition(HWAVEOUT device, std::uint64_t* bytes);
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include "platform/sound.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -38,7 +39,12 @@ struct Device {
     WAVEHDR* tail = nullptr;
     bool running = false;  // input: recording; output: not paused
     bool closed = false;
+    // Input: bytes taken in. Output: bytes of written blocks handed to SDL,
+    // the last callback's share (taken at chunkTime) included.
     std::uint64_t position = 0;
+    std::uint64_t chunkBytes = 0;
+    std::chrono::steady_clock::time_point chunkTime{};
+    double bytesPerMs = 8;
 };
 
 // Serialises SDL's global calls (subsystem start and end, device open and
@@ -162,6 +168,8 @@ void SDLCALL OutputCallback(void* userdata, Uint8* stream, int len) {
         }
     }
     if (offset < total) std::memset(stream + offset, d.silence, total - offset);
+    d.chunkBytes = offset;
+    d.chunkTime = std::chrono::steady_clock::now();
 }
 
 bool ToSdlFormat(const WAVEFORMATEX& f, SDL_AudioFormat* format) {
@@ -206,6 +214,7 @@ MMRESULT Open(bool input, std::uint32_t* handle, std::uint32_t deviceId, const W
     d->inProc = inProc;
     d->outProc = outProc;
     d->instance = instance;
+    d->bytesPerMs = format.nAvgBytesPerSec / 1000.0;
 
     SDL_AudioSpec want{};
     want.freq = static_cast<int>(format.nSamplesPerSec);
@@ -315,7 +324,10 @@ MMRESULT SetRunning(bool input, std::uint32_t id, bool run, HandBack handBack) {
         d->running = run;
         if (handBack == HandBack::kAll) {
             HandBackAll(*d);
-            if (!input) d->position = 0;
+            if (!input) {
+                d->position = 0;
+                d->chunkBytes = 0;
+            }
         } else if (handBack == HandBack::kPartial && d->head && d->head->reserved > 0) {
             WAVEHDR* h = PopHead(*d);
             MarkDone(h);
@@ -333,6 +345,13 @@ MMRESULT Position(bool input, std::uint32_t id, std::uint64_t* bytes) {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->closed) return MMSYSERR_INVALHANDLE;
     *bytes = d->position;
+    // SDL takes a whole chunk per callback and plays it from then on: the
+    // position moves through it at the sample rate, as a card's would.
+    if (!input && d->chunkBytes > 0) {
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - d->chunkTime).count();
+        const auto heard = static_cast<std::uint64_t>(std::max(0.0, ms * d->bytesPerMs));
+        *bytes -= d->chunkBytes - std::min(d->chunkBytes, heard);
+    }
     return MMSYSERR_NOERROR;
 }
 
