@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     watcher.join();
     const CPlayoutBuffer::Stats stats = dialog.Playout().GetStats();
     const int startWait = dialog.Playout().StartDelayMs();
-    const int reserve = dialog.Playout().Reserve();
+    const int targetLead = dialog.Playout().TargetLeadMs();
     const int received = dialog.ReceivedVoiceFrames();
     const int sent = dialog.SentVoiceFrames();
     dialog.RequestLogout();
@@ -242,11 +242,11 @@ int main(int argc, char** argv) {
     };
     std::printf("pace capture_ms=%.4f playback_ms=%.4f\n", pace(completed), pace(started));
     std::printf("result mode=%s sent=%d received=%d played_blocks=%d gaps=%d gap_ms=%.0f p50_ms=%.1f p95_ms=%.1f "
-                "max_ms=%.1f trimmed=%lld gaps_seen=%lld start_wait_ms=%d reserve=%d unknown=%d recover_ms=%.0f messages=%zu "
+                "max_ms=%.1f trimmed=%lld gaps_seen=%lld start_wait_ms=%d target_lead_ms=%d unknown=%d recover_ms=%.0f messages=%zu "
                 "gaps_at_s=%s\n",
                 classic ? "classic" : "buffered", sent, received, heardTags, gaps, gapBlocks * kFrameMs,
                 Percentile(all, 0.5), Percentile(all, 0.95), all.empty() ? 0.0 : *std::max_element(all.begin(), all.end()),
-                stats.trimmed, stats.gaps, startWait, reserve, unknown, recoverMs, messages.size(), gapsAt.empty() ? "-" : gapsAt.c_str());
+                stats.trimmed, stats.gaps, startWait, targetLead, unknown, recoverMs, messages.size(), gapsAt.empty() ? "-" : gapsAt.c_str());
     if (stallAt >= 0) {
         // p50 of the loop latency in 250 ms steps from a second before the
         // stall's end to four seconds after it.

@@ -30,6 +30,8 @@ void CPlayoutBuffer::Reset() {
     emptying_ = false;
     gapPenalty_ = 0;
     lastSurplus_ = 0;
+    pendingDrop_ = 0;
+    addedSinceLead_ = 0;
 }
 
 void CPlayoutBuffer::DropOldest() {
@@ -59,6 +61,7 @@ void CPlayoutBuffer::Add(const std::uint8_t* data, int bytes, Clock::time_point 
     std::fill(f.begin() + n, f.end(), kSilence);
     ++count_;
     if (addedSinceFeed_ < kCapacity) ++addedSinceFeed_;
+    if (addedSinceLead_ < kCapacity) ++addedSinceLead_;
 }
 
 // Lateness of a frame: how far it arrived behind the earliest frame of the
@@ -99,39 +102,52 @@ int CPlayoutBuffer::StartDelayMs() const {
     return std::clamp(static_cast<int>(std::ceil(spread)), floor, kMaxStartMs);
 }
 
-// The lowest level over the trim window tells how low the level goes as
-// late frames arrive; a spread of lateness beyond a block asks for more than
-// one frame there, since a level sampled on ticks misses part of a block.
-int CPlayoutBuffer::Reserve() const {
-    const int spread = (StartDelayMs() + kFrameMs - 1) / kFrameMs - 1;
-    return std::max(kReserve, spread) + gapPenalty_;
+// A link that spreads its frames wide also has the later outliers: the
+// margin grows with the spread.
+int CPlayoutBuffer::TargetLeadMs() const {
+    return kSafetyMs + StartDelayMs() / kSpreadShare + gapPenalty_ * kFrameMs;
 }
 
-// The lowest level over each trim window; a window whose lowest level
-// stood above the reserve had that surplus of frames waiting all along,
-// which is latency and nothing else: it is dropped, oldest first.
-void CPlayoutBuffer::TrackLevel(Clock::time_point now, int level) {
+void CPlayoutBuffer::NoteLead(Clock::time_point now, double deviceAheadMs) {
+    const int added = std::min(addedSinceLead_, count_);
+    addedSinceLead_ = 0;
+    if (passThrough_ || !playing_ || added == 0) return;
+    if (trimWindowOpen_ && Ms(now - trimWindowStart_) >= kTrimWindowMs) CloseTrimWindow(now);
+    // The oldest of the new frames has the least time: the device's sound
+    // and the frames that waited here before it.
+    const double lead = deviceAheadMs + static_cast<double>(count_ - added) * kFrameMs;
+    if (lead <= 0) {
+        // The device ran dry before it came: a gap in the talk.
+        ++stats_.gaps;
+        gapPenalty_ = std::min(gapPenalty_ + 1, kMaxGapPenalty);
+        lastGap_ = now;
+    }
+    // Frames still to be dropped take their time off the frames after them.
+    const double after = lead - static_cast<double>(pendingDrop_) * kFrameMs;
     if (!trimWindowOpen_) {
         trimWindowOpen_ = true;
         trimWindowStart_ = now;
-        lowestLevel_ = level;
-        return;
+        smallestLead_ = after;
+    } else {
+        smallestLead_ = std::min(smallestLead_, after);
     }
-    lowestLevel_ = std::min(lowestLevel_, level);
-    if (Ms(now - trimWindowStart_) < kTrimWindowMs) return;
+}
+
+// The smallest lead of a window is how close its latest frame came to
+// arriving too late; whole frames beyond the target at that point were
+// latency and nothing else, and are dropped as they come.
+void CPlayoutBuffer::CloseTrimWindow(Clock::time_point now) {
+    trimWindowOpen_ = false;
     // Not before a whole window of lateness has been measured.
-    if (measured_ < kJitterWindowFrames) {
-        trimWindowStart_ = now;
-        lowestLevel_ = level;
-        return;
-    }
+    if (measured_ < kJitterWindowFrames) return;
     if (gapPenalty_ > 0 && Ms(now - lastGap_) > kGapMemoryMs) {
         --gapPenalty_;
         lastGap_ = now;
     }
+    const double spare = smallestLead_ - TargetLeadMs();
+    const int found = spare > 0 ? std::min(static_cast<int>(spare / kFrameMs), kCapacity) : 0;
     // A surplus of a frame or two may be the luck of one window: it goes
     // only when the window before had it too. A larger one goes at once.
-    const int found = std::clamp(lowestLevel_ - Reserve(), 0, count_);
     int surplus = 0;
     if (found > kSmallSurplus) {
         surplus = found;
@@ -139,12 +155,7 @@ void CPlayoutBuffer::TrackLevel(Clock::time_point now, int level) {
         surplus = std::min(found, lastSurplus_);
     }
     lastSurplus_ = surplus > 0 ? 0 : found;
-    for (int k = 0; k < surplus; ++k) {
-        DropOldest();
-        ++stats_.trimmed;
-    }
-    trimWindowStart_ = now;
-    lowestLevel_ = level - surplus;
+    pendingDrop_ = std::min(pendingDrop_ + surplus, kCapacity);
 }
 
 bool CPlayoutBuffer::TakeFrame(Clock::time_point now, int deviceQueued, Frame* out) {
@@ -177,15 +188,20 @@ bool CPlayoutBuffer::TakeFrame(Clock::time_point now, int deviceQueued, Frame* o
             if (!waited && !enough) return false;
             playing_ = true;
             trimWindowOpen_ = false;
+            pendingDrop_ = 0;
         }
         // A burst beyond the bound (the frames held up by a stall) is cut at
-        // once; what is left is trimmed by the level's lowest point.
+        // once; what is left is trimmed by the leads.
         const int bound = (wait + kFrameMs - 1) / kFrameMs + kDeviceLead + kBoundSlack;
+        if (count_ > 0 && count_ + deviceQueued > bound) pendingDrop_ = 0;
         while (count_ > 0 && count_ + deviceQueued > bound) {
             DropOldest();
             ++stats_.trimmed;
         }
-        TrackLevel(now, count_ + deviceQueued);
+        for (; pendingDrop_ > 0 && count_ > 0; --pendingDrop_) {
+            DropOldest();
+            ++stats_.trimmed;
+        }
         if (count_ == 0 || deviceQueued >= kDeviceLead) return false;
     }
     if (out) *out = frames_[static_cast<std::size_t>(head_)];
@@ -211,6 +227,7 @@ int CPlayoutBuffer::FeedDevice(CWaveDevice& device) {
     addedSinceFeed_ = 0;
     int queued = device.CountQueuedPlaybackBlocks();
     const Clock::time_point now = Clock::now();
+    NoteLead(now, static_cast<double>(device.GetUnplayedBytes()) * kFrameMs / kFrameBytes);
     int taken = 0;
     Frame frame;
     while (TakeFrame(now, queued, &frame)) {

@@ -12,15 +12,19 @@
 //     playing, so that the later frames are there in time;
 //   - keeps only a couple of blocks queued at the device and the rest here,
 //     where they can still be dropped;
-//   - brings latency back down: when even the lowest level of the last
-//     second stood above the reserve it keeps (more for a wider spread, and
-//     for a while more after a gap), the surplus frames are dropped (oldest
-//     first), and a level above its bound is cut at once (a burst after a
-//     stall).
+//   - notes, for every frame that arrives, its lead: how long until its
+//     playback begins (what the device has still to play, and the frames
+//     waiting here before it);
+//   - brings latency back down: when even the smallest lead of the last
+//     second left a whole frame more than a small safety margin (larger
+//     for a while after a gap), that many frames are dropped, oldest first;
+//     a level above its bound is cut at once (a burst after a stall).
+// A frame that arrives after the device has run dry is a gap.
 //
 // The device below keeps its own rules; this class only decides when to
 // hand a frame on. No widgets, no threads: the owner calls Add for each
-// frame that arrives and Feed (or FeedDevice) after it and on every tick.
+// frame that arrives and FeedDevice after it and on every tick (or
+// NoteLead and TakeFrame, with a device of its own).
 #pragma once
 
 #include <array>
@@ -40,10 +44,13 @@ public:
     // Blocks kept queued at the device while frames wait here: enough to
     // bridge a late tick, few enough to leave the rest droppable.
     static constexpr int kDeviceLead = 2;
-    // Frames kept in reserve at the lowest point of the level, at least;
-    // more where arrivals spread wider, and one more for each recent gap
-    // (up to kMaxGapPenalty), given back after kGapMemoryMs without one.
-    static constexpr int kReserve = 1;
+    // The lead kept at the latest arrival of a window, at least: enough for
+    // a frame a little later than any of the last second, that is
+    // kSafetyMs and a share (1/kSpreadShare) of the spread of lateness; a
+    // frame's length more for each recent gap (up to kMaxGapPenalty), given
+    // back after kGapMemoryMs without one.
+    static constexpr int kSafetyMs = 4;
+    static constexpr int kSpreadShare = 4;
     static constexpr int kMaxGapPenalty = 3;
     static constexpr int kGapMemoryMs = 10000;
     // Running dry and getting the next frame within this long is a gap in
@@ -57,8 +64,8 @@ public:
     // The level (frames waiting here and at the device) is cut at once to
     // the start wait, the device's lead and this many frames more.
     static constexpr int kBoundSlack = 2;
-    // How far back arrival lateness (a second of frames) and the lowest
-    // level are looked at.
+    // How far back arrival lateness (a second of frames) and the smallest
+    // lead are looked at.
     static constexpr int kJitterWindowFrames = 62;
     static constexpr int kTrimWindowMs = 1000;
     // A surplus up to this many frames is dropped only when two windows in
@@ -72,8 +79,8 @@ public:
         long long played = 0;     // frames handed on to the device
         long long trimmed = 0;    // dropped here to bring latency down
         long long overflowed = 0; // dropped because the buffer was full
-        long long underruns = 0;  // times the device ran dry while playing
-        long long gaps = 0;       // of them: the talk went on right after
+        long long underruns = 0;  // times playback ended (the talk, or a long gap)
+        long long gaps = 0;       // frames that came after the device ran dry
     };
 
     CPlayoutBuffer();
@@ -91,6 +98,12 @@ public:
     // a shorter frame is filled up with silence.
     void Add(const std::uint8_t* data, int bytes, Clock::time_point now);
 
+    // After Add, before TakeFrame: the device has deviceAheadMs of sound
+    // still to play before anything handed on now. Notes the lead of the
+    // frames added since the last call, and drops what a window's smallest
+    // lead shows was never needed.
+    void NoteLead(Clock::time_point now, double deviceAheadMs);
+
     // Whether a frame should go to the device now, given how many blocks
     // the device still has queued; the frame is copied into out. Call until
     // it returns false, counting each block handed on as queued.
@@ -107,14 +120,15 @@ public:
     bool IsPlaying() const { return playing_; }
     // The wait before playing starts, from the lateness measured lately.
     int StartDelayMs() const;
-    // Frames kept at the level's lowest point.
-    int Reserve() const;
+    // The smallest lead a window may leave, in milliseconds.
+    int TargetLeadMs() const;
     const Stats& GetStats() const { return stats_; }
 
 private:
     void DropOldest();
     void MeasureArrival(Clock::time_point now);
-    void TrackLevel(Clock::time_point now, int level);
+    // Closes the trim window once it is a second long.
+    void CloseTrimWindow(Clock::time_point now);
 
     bool passThrough_ = false;
 
@@ -144,11 +158,15 @@ private:
     int gapPenalty_ = 0;
     Clock::time_point lastGap_{};
 
-    // Lowest level since the trim window began.
+    // Smallest lead since the trim window began, and the frames still to be
+    // dropped as they come (what the window found waiting at the device).
     Clock::time_point trimWindowStart_{};
-    int lowestLevel_ = 0;
+    double smallestLead_ = 0;
     int lastSurplus_ = 0;
     bool trimWindowOpen_ = false;
+    int pendingDrop_ = 0;
+    // Frames added since the lead was last noted.
+    int addedSinceLead_ = 0;
 
     // The device last fed, to notice a new session, and the frames added
     // since it was last fed.

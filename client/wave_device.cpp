@@ -191,6 +191,7 @@ int CWaveDevice::OpenPlayback(const std::uint8_t* initialData, int initialBytes,
     playbackOpen_ = 1;
     playbackSlotCount_ = std::min(slotCount, kMaxPlaybackSlots);
     playbackPosition_ = 0;
+    writtenPlaybackBytes_ = 0;
 
     playbackBuffers_.clear();
     playbackBuffers_.resize(static_cast<std::size_t>(playbackSlotCount_));
@@ -204,6 +205,7 @@ int CWaveDevice::OpenPlayback(const std::uint8_t* initialData, int initialBytes,
 
     if (WaveOutPrepareHeader(playbackDevice_, &first) != MMSYSERR_NOERROR) return 0;
     if (WaveOutWrite(playbackDevice_, &first) != MMSYSERR_NOERROR) return 0;
+    writtenPlaybackBytes_ = static_cast<std::uint64_t>(initialBytes);
     playbackPosition_ = playbackSlotCount_ > 1 ? 1 : 0;
     return 1;
 }
@@ -223,7 +225,7 @@ int CWaveDevice::PlayFrame(const std::uint8_t* data, int bytes) {
     // A block that was prepared but not written keeps its flags and never
     // finishes: later frames are dropped at it until playback is closed.
     WaveOutPrepareHeader(playbackDevice_, &h);
-    WaveOutWrite(playbackDevice_, &h);
+    if (WaveOutWrite(playbackDevice_, &h) == MMSYSERR_NOERROR) writtenPlaybackBytes_ += static_cast<std::uint64_t>(bytes);
     playbackPosition_ = (playbackPosition_ + 1) % playbackSlotCount_;
     return 1;
 }
@@ -243,6 +245,7 @@ void CWaveDevice::FreePlaybackBuffers() {
     playbackHeaders_.reset();
     playbackPosition_ = 0;
     playbackSlotCount_ = 0;
+    writtenPlaybackBytes_ = 0;
 }
 
 bool CWaveDevice::IsPlaybackSlotFree(int slot) const {
@@ -262,4 +265,9 @@ std::uint64_t CWaveDevice::GetPlayedBytes() const {
     std::uint64_t bytes = 0;
     if (!playbackOpen_ || WaveOutGetPosition(playbackDevice_, &bytes) != MMSYSERR_NOERROR) return 0;
     return bytes;
+}
+
+std::uint64_t CWaveDevice::GetUnplayedBytes() const {
+    const std::uint64_t played = GetPlayedBytes();
+    return writtenPlaybackBytes_ > played ? writtenPlaybackBytes_ - played : 0;
 }

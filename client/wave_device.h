@@ -101,6 +101,9 @@ public:
     // Bytes of written blocks the output device has played since it opened
     // (silence in between not counted); 0 when playback is not open.
     std::uint64_t GetPlayedBytes() const;
+    // Bytes written to the device that have not been heard yet: how long
+    // (at 8 bytes a millisecond) before a frame written now begins.
+    std::uint64_t GetUnplayedBytes() const;
     platform::HWAVEOUT GetPlaybackDevice() const { return playbackDevice_; }
 
 private:
@@ -132,4 +135,5 @@ private:
     std::unique_ptr<platform::WAVEHDR[]> playbackHeaders_;
     int playbackPosition_ = 0;
     int playbackSlotCount_ = 0;
+    std::uint64_t writtenPlaybackBytes_ = 0;
 };

@@ -65,6 +65,7 @@ Played Simulate(CPlayoutBuffer& buffer, const std::vector<double>& arrivalMs, do
     std::deque<CPlayoutBuffer::Frame> device;
     std::size_t next = 0;
     double nextBlock = phaseMs;
+    double soundingUntil = 0;  // end of the block being heard
     for (double now = 0; now <= endMs; now += 1) {
         if (now >= nextBlock) {
             if (device.empty()) {
@@ -74,6 +75,7 @@ Played Simulate(CPlayoutBuffer& buffer, const std::vector<double>& arrivalMs, do
                 out.tags.push_back(tag);
                 out.startMs[tag] = nextBlock;
                 device.pop_front();
+                soundingUntil = nextBlock + CPlayoutBuffer::kFrameMs;
             }
             nextBlock += CPlayoutBuffer::kFrameMs;
         }
@@ -83,6 +85,8 @@ Played Simulate(CPlayoutBuffer& buffer, const std::vector<double>& arrivalMs, do
                 buffer.Add(frame.data(), CPlayoutBuffer::kFrameBytes, At(now));
                 ++next;
             }
+            const double unplayedMs = std::max(0.0, soundingUntil - now) + 16.0 * static_cast<double>(device.size());
+            buffer.NoteLead(At(now), unplayedMs);
             CPlayoutBuffer::Frame f;
             while (buffer.TakeFrame(At(now), static_cast<int>(device.size()), &f)) device.push_back(f);
         }
@@ -136,24 +140,24 @@ TEST(PlayoutBuffer, SteadyArrivalsPlayEveryFrameInOrderWithoutGapsAndWithLittleD
 }
 
 // Whatever the device's phase against capture, steady arrivals settle at
-// the lowest latency at which every frame still reaches the device before
-// its block begins: the reserve costs nothing when arrivals are steady.
-TEST(PlayoutBuffer, SteadyArrivalsSettleAtTheLowestLatencyThatMissesNoBlock) {
+// the lowest latency at which every frame still reaches the device the
+// safety margin before its block begins, and not a frame later.
+TEST(PlayoutBuffer, SteadyArrivalsSettleAtTheLowestLatencyThatKeepsTheSafetyMargin) {
     const int frames = 900;
     const std::vector<double> arrivals = Arrivals(frames, 0);
     for (int phase = 0; phase < 16; ++phase) {
         SCOPED_TRACE(phase);
         const double phaseMs = phase + 0.5;
+        CPlayoutBuffer buffer;
+        const Played p = Simulate(buffer, arrivals, frames * 16.0 + 500, phaseMs);
         // A frame is handed on at the first tick after its arrival; the
-        // block it plays in must be taken after that tick.
+        // block it plays in must begin the margin after that tick.
         int lead = 0;
         for (int k = 0; k < frames; ++k) {
             const double handedOn = std::ceil(arrivals[static_cast<std::size_t>(k)] / 10.0) * 10.0;
-            while (std::ceil(phaseMs + 16.0 * (k + lead)) <= handedOn) ++lead;
+            while (phaseMs + 16.0 * (k + lead) - handedOn < buffer.TargetLeadMs()) ++lead;
         }
         const double lowest = phaseMs + 16.0 * lead;
-        CPlayoutBuffer buffer;
-        const Played p = Simulate(buffer, arrivals, frames * 16.0 + 500, phaseMs);
         EXPECT_EQ(p.Gaps(), 0);
         for (int k = 300; k < frames; ++k) ASSERT_DOUBLE_EQ(LatencyOf(p, k), lowest) << k;
     }
@@ -204,6 +208,29 @@ TEST(PlayoutBuffer, AfterAStallTheOldestFramesGoAndLatencyComesBackWithinTwoSeco
         }
     }
     EXPECT_EQ(heard.back(), frames - 1);
+}
+
+// One frame held up beyond its margin: the device runs dry once, the buffer
+// counts that gap, and for a while keeps a frame more of margin rather than
+// trimming back to where the gap happened.
+TEST(PlayoutBuffer, AGapIsCountedAndBuysAFrameMoreOfMarginForAWhile) {
+    CPlayoutBuffer buffer;
+    const int frames = 600;
+    std::vector<double> arrivals = Arrivals(frames, 0);
+    const double heldUntil = arrivals[300] + 40;
+    for (int k = 300; k < frames; ++k) {
+        auto& at = arrivals[static_cast<std::size_t>(k)];
+        at = std::max(at, heldUntil);
+    }
+    const Played p = Simulate(buffer, arrivals, frames * 16.0 + 500);
+    EXPECT_GE(p.Gaps(), 1);  // silence, until the held frame is there
+    EXPECT_EQ(buffer.GetStats().gaps, 1);
+    EXPECT_EQ(buffer.TargetLeadMs(),
+              CPlayoutBuffer::kSafetyMs + buffer.StartDelayMs() / CPlayoutBuffer::kSpreadShare + CPlayoutBuffer::kFrameMs);
+    const std::vector<int> heard = p.Heard();
+    EXPECT_EQ(heard.back(), frames - 1);
+    const double before = LatencyOf(p, 250);
+    for (int k = 500; k < frames; ++k) EXPECT_DOUBLE_EQ(LatencyOf(p, k), before + CPlayoutBuffer::kFrameMs) << k;
 }
 
 TEST(PlayoutBuffer, AStandingSurplusIsTrimmedAfterASecond) {

@@ -310,6 +310,7 @@ TEST_F(PlaybackTest, AFrameIsDroppedWhileItsSlotStillPlays) {
     EXPECT_EQ(device.PlayFrame(PatternFrame(41).data(), kFrame), 0) << "slot 1 still plays";
     EXPECT_EQ(device.PlayFrame(PatternFrame(42).data(), kFrame), 0);
     EXPECT_EQ(device.GetPlaybackPosition(), 1);
+    EXPECT_EQ(device.GetUnplayedBytes(), 40u * kFrame) << "dropped frames are not waiting to be heard";
 
     ASSERT_EQ(platform::WaveOutRestart(device.GetPlaybackDevice()), platform::MMSYSERR_NOERROR);
     ASSERT_TRUE(WaitUntil([&] { return device.IsPlaybackSlotFree(0); }));
@@ -335,9 +336,11 @@ TEST_F(PlaybackTest, QueuedBlocksAndPlayedBytesAreCounted) {
     for (int k = 1; k <= 5; ++k) ASSERT_EQ(device.PlayFrame(PatternFrame(k).data(), kFrame), 1);
     EXPECT_EQ(device.CountQueuedPlaybackBlocks(), 5);
     EXPECT_EQ(device.GetPlayedBytes(), 0u);
+    EXPECT_EQ(device.GetUnplayedBytes(), 5u * kFrame);
     ASSERT_EQ(platform::WaveOutRestart(device.GetPlaybackDevice()), platform::MMSYSERR_NOERROR);
     ASSERT_TRUE(WaitUntil([&] { return device.CountQueuedPlaybackBlocks() == 0; }));
     ASSERT_TRUE(WaitUntil([&] { return device.GetPlayedBytes() == 5u * kFrame; }));
+    EXPECT_EQ(device.GetUnplayedBytes(), 0u);
     ASSERT_EQ(device.ClosePlayback(), 1);
     EXPECT_EQ(device.CountQueuedPlaybackBlocks(), 0);
 }
