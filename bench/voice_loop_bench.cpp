@@ -240,7 +240,14 @@ int main(int argc, char** argv) {
         const std::size_t n = at.size();
         return n > 600 ? Ms(at[n - 100] - at[300]) / static_cast<double>(n - 400) : 0.0;
     };
-    std::printf("pace capture_ms=%.4f playback_ms=%.4f\n", pace(completed), pace(started));
+    // The longest step of each: a device thread held up by the machine.
+    auto longest = [](const std::vector<Clock::time_point>& at) {
+        double most = 0;
+        for (std::size_t i = 300; i + 100 < at.size(); ++i) most = std::max(most, Ms(at[i] - at[i - 1]));
+        return most;
+    };
+    std::printf("pace capture_ms=%.4f playback_ms=%.4f longest_capture_ms=%.1f longest_playback_ms=%.1f\n",
+                pace(completed), pace(started), longest(completed), longest(started));
     std::printf("result mode=%s sent=%d received=%d played_blocks=%d gaps=%d gap_ms=%.0f p50_ms=%.1f p95_ms=%.1f "
                 "max_ms=%.1f trimmed=%lld gaps_seen=%lld start_wait_ms=%d target_lead_ms=%d unknown=%d recover_ms=%.0f messages=%zu "
                 "gaps_at_s=%s\n",
