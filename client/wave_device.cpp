@@ -225,7 +225,9 @@ int CWaveDevice::PlayFrame(const std::uint8_t* data, int bytes) {
     // A block that was prepared but not written keeps its flags and never
     // finishes: later frames are dropped at it until playback is closed.
     WaveOutPrepareHeader(playbackDevice_, &h);
-    if (WaveOutWrite(playbackDevice_, &h) == MMSYSERR_NOERROR) writtenPlaybackBytes_ += static_cast<std::uint64_t>(bytes);
+    if (WaveOutWrite(playbackDevice_, &h) == MMSYSERR_NOERROR) {
+        writtenPlaybackBytes_ += static_cast<std::uint64_t>(bytes);
+    }
     playbackPosition_ = (playbackPosition_ + 1) % playbackSlotCount_;
     return 1;
 }

@@ -348,7 +348,8 @@ MMRESULT Position(bool input, std::uint32_t id, std::uint64_t* bytes) {
     // SDL takes a whole chunk per callback and plays it from then on: the
     // position moves through it at the sample rate, as a card's would.
     if (!input && d->chunkBytes > 0) {
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - d->chunkTime).count();
+        using Ms = std::chrono::duration<double, std::milli>;
+        const double ms = Ms(std::chrono::steady_clock::now() - d->chunkTime).count();
         const auto heard = static_cast<std::uint64_t>(std::max(0.0, ms * d->bytesPerMs));
         *bytes -= d->chunkBytes - std::min(d->chunkBytes, heard);
     }
