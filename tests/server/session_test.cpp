@@ -389,7 +389,10 @@ TEST(SessionOutbox, AWakeLeftToTheCallerReachesTheWriterWhenItIsGiven) {
         [](void* p) -> std::uint32_t {
             auto* w = static_cast<Writer*>(p);
             w->waiting = true;
-            w->outbox->TakeAll(w->taken);
+            // A writer that had not gone to sleep yet may find the first
+            // records before the last is pushed: it takes the rest after.
+            while (w->taken.size() < 3 && w->outbox->TakeAll(w->taken)) {
+            }
             return 0;
         },
         &writer);
@@ -400,6 +403,12 @@ TEST(SessionOutbox, AWakeLeftToTheCallerReachesTheWriterWhenItIsGiven) {
     bool wake = false;
     for (int i = 0; i < 3; ++i) ASSERT_EQ(outbox.Push(Text(i), &wake), Sent::kQueued);
     if (wake) outbox.WakeWriter();
+    // A lost wake leaves the writer asleep: closing ends it, and the check
+    // below fails instead of the test hanging.
+    for (int waited = 0; waited < 10000 && thread.ExitCode() == platform::kStillActive; waited += 5) {
+        platform::SleepMs(5);
+    }
+    outbox.Close();
     thread.Join();
     EXPECT_EQ(writer.taken.size(), 3u);
 }
