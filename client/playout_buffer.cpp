@@ -227,7 +227,8 @@ int CPlayoutBuffer::FeedDevice(CWaveDevice& device) {
     addedSinceFeed_ = 0;
     int queued = device.CountQueuedPlaybackBlocks();
     const Clock::time_point now = Clock::now();
-    NoteLead(now, static_cast<double>(device.GetUnplayedBytes()) * kFrameMs / kFrameBytes);
+    // The device's position is asked for only when there is a lead to note.
+    if (addedSinceLead_ > 0) NoteLead(now, static_cast<double>(device.GetUnplayedBytes()) * kFrameMs / kFrameBytes);
     int taken = 0;
     Frame frame;
     while (TakeFrame(now, queued, &frame)) {

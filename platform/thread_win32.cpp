@@ -36,18 +36,6 @@ DWORD WINAPI Trampoline(LPVOID raw) {
 
 }  // namespace
 
-Thread::Thread(Thread&& other) noexcept : state_(std::move(other.state_)) {}
-
-Thread& Thread::operator=(Thread&& other) noexcept {
-    if (this != &other) {
-        Join();
-        state_ = std::move(other.state_);
-    }
-    return *this;
-}
-
-Thread::~Thread() { Join(); }
-
 Thread Thread::Start(ThreadRoutine routine, void* argument) {
     Thread t;
     auto state = std::make_shared<State>();
