@@ -215,7 +215,8 @@ int main(int argc, char** argv) {
     }
     std::vector<double> all;
     for (const Sample& s : samples) all.push_back(s.latencyMs);
-    const int heardTags = static_cast<int>(tags.size());
+    // Frames of the talk heard; made-up sound is counted apart (stretched).
+    const int heardTags = static_cast<int>(std::count_if(tags.begin(), tags.end(), [](int t) { return t >= 0; }));
 
     // After the stall: from its end, how long until every frame played
     // within the next second stayed under 100 ms.
@@ -249,11 +250,11 @@ int main(int argc, char** argv) {
     std::printf("pace capture_ms=%.4f playback_ms=%.4f longest_capture_ms=%.1f longest_playback_ms=%.1f\n",
                 pace(completed), pace(started), longest(completed), longest(started));
     std::printf("result mode=%s sent=%d received=%d played_blocks=%d gaps=%d gap_ms=%.0f p50_ms=%.1f p95_ms=%.1f "
-                "max_ms=%.1f trimmed=%lld gaps_seen=%lld start_wait_ms=%d target_lead_ms=%d unknown=%d recover_ms=%.0f messages=%zu "
+                "max_ms=%.1f trimmed=%lld stretched=%lld gaps_seen=%lld start_wait_ms=%d target_lead_ms=%d unknown=%d recover_ms=%.0f messages=%zu "
                 "gaps_at_s=%s\n",
                 classic ? "classic" : "buffered", sent, received, heardTags, gaps, gapBlocks * kFrameMs,
                 Percentile(all, 0.5), Percentile(all, 0.95), all.empty() ? 0.0 : *std::max_element(all.begin(), all.end()),
-                stats.trimmed, stats.gaps, startWait, targetLead, unknown, recoverMs, messages.size(), gapsAt.empty() ? "-" : gapsAt.c_str());
+                stats.trimmed, stats.stretched, stats.gaps, startWait, targetLead, unknown, recoverMs, messages.size(), gapsAt.empty() ? "-" : gapsAt.c_str());
     if (stallAt >= 0) {
         // p50 of the loop latency in 250 ms steps from a second before the
         // stall's end to four seconds after it.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "client/sound_continuation.h"
 #include "client/wave_device.h"
 
 namespace {
@@ -14,7 +15,7 @@ double Ms(CPlayoutBuffer::Clock::duration d) { return std::chrono::duration<doub
 
 }  // namespace
 
-CPlayoutBuffer::CPlayoutBuffer() = default;
+CPlayoutBuffer::CPlayoutBuffer() { history_.fill(kSilence); }
 
 void CPlayoutBuffer::Reset() {
     head_ = 0;
@@ -32,6 +33,7 @@ void CPlayoutBuffer::Reset() {
     lastSurplus_ = 0;
     pendingDrop_ = 0;
     addedSinceLead_ = 0;
+    history_.fill(kSilence);
 }
 
 void CPlayoutBuffer::DropOldest() {
@@ -55,13 +57,31 @@ void CPlayoutBuffer::Add(const std::uint8_t* data, int bytes, Clock::time_point 
         }
         ranDry_ = false;
     }
-    Frame& f = frames_[static_cast<std::size_t>((head_ + count_) % kCapacity)];
+    const auto slot = static_cast<std::size_t>((head_ + count_) % kCapacity);
+    Frame& f = frames_[slot];
+    madeUp_[slot] = false;
     const int n = data ? std::clamp(bytes, 0, kFrameBytes) : 0;
     if (n > 0) std::memcpy(f.data(), data, static_cast<std::size_t>(n));
     std::fill(f.begin() + n, f.end(), kSilence);
     ++count_;
+    Remember(f);
     if (addedSinceFeed_ < kCapacity) ++addedSinceFeed_;
     if (addedSinceLead_ < kCapacity) ++addedSinceLead_;
+}
+
+void CPlayoutBuffer::Remember(const Frame& frame) {
+    std::copy(history_.begin() + kFrameBytes, history_.end(), history_.begin());
+    std::copy(frame.begin(), frame.end(), history_.begin() + kFrameBytes);
+}
+
+void CPlayoutBuffer::Stretch() {
+    const auto slot = static_cast<std::size_t>((head_ + count_) % kCapacity);
+    Frame& f = frames_[slot];
+    madeUp_[slot] = true;
+    ContinueSound(history_.data(), static_cast<int>(history_.size()), f.data(), kFrameBytes);
+    ++count_;
+    Remember(f);
+    ++stats_.stretched;
 }
 
 // Lateness of a frame: how far it arrived behind the earliest frame of the
@@ -121,6 +141,15 @@ void CPlayoutBuffer::NoteLead(Clock::time_point now, double deviceAheadMs) {
         ++stats_.gaps;
         gapPenalty_ = std::min(gapPenalty_ + 1, kMaxGapPenalty);
         lastGap_ = now;
+    } else if (lead < kSafetyMs) {
+        // It made its turn, but with less to spare than the margin: the
+        // card is gaining on the frames. The frames after it get a frame's
+        // length more, from a frame still to be dropped or a made-up one.
+        if (pendingDrop_ > 0) {
+            --pendingDrop_;
+        } else if (count_ < kCapacity) {
+            Stretch();
+        }
     }
     // Frames still to be dropped take their time off the frames after them.
     const double after = lead - static_cast<double>(pendingDrop_) * kFrameMs;
@@ -158,7 +187,7 @@ void CPlayoutBuffer::CloseTrimWindow(Clock::time_point now) {
     pendingDrop_ = std::min(pendingDrop_ + surplus, kCapacity);
 }
 
-bool CPlayoutBuffer::TakeFrame(Clock::time_point now, int deviceQueued, Frame* out) {
+bool CPlayoutBuffer::TakeFrame(Clock::time_point now, int deviceQueued, Frame* out, bool* madeUp) {
     if (count_ == 0) {
         // The device's last block may still be sounding for up to a block
         // after it left the queue: only then has playback run dry.
@@ -204,9 +233,11 @@ bool CPlayoutBuffer::TakeFrame(Clock::time_point now, int deviceQueued, Frame* o
         }
         if (count_ == 0 || deviceQueued >= kDeviceLead) return false;
     }
+    const bool made = madeUp_[static_cast<std::size_t>(head_)];
     if (out) *out = frames_[static_cast<std::size_t>(head_)];
+    if (madeUp) *madeUp = made;
     DropOldest();
-    ++stats_.played;
+    if (!made) ++stats_.played;
     return true;
 }
 
@@ -231,11 +262,12 @@ int CPlayoutBuffer::FeedDevice(CWaveDevice& device) {
     if (addedSinceLead_ > 0) NoteLead(now, static_cast<double>(device.GetUnplayedBytes()) * kFrameMs / kFrameBytes);
     int taken = 0;
     Frame frame;
-    while (TakeFrame(now, queued, &frame)) {
+    bool madeUp = false;
+    while (TakeFrame(now, queued, &frame, &madeUp)) {
         // A frame the device refuses (its slot still in use) is dropped
         // there, under the device's own rules.
         if (device.PlayFrame(frame.data(), kFrameBytes) == 1) {
-            ++taken;
+            if (!madeUp) ++taken;
             ++queued;
         }
     }

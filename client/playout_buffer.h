@@ -18,7 +18,12 @@
 //   - brings latency back down: when even the smallest lead of the last
 //     second left a whole frame more than a small safety margin (larger
 //     for a while after a gap), that many frames are dropped, oldest first;
-//     a level above its bound is cut at once (a burst after a stall).
+//     a level above its bound is cut at once (a burst after a stall);
+//   - when a frame comes with less than the safety margin left (the
+//     listener's sound card plays a little faster than the speaker's
+//     records, or the link got slower), puts a frame of made-up sound after
+//     it, a continuation of the voice at its pitch, so that the next frames
+//     have a frame's length more time instead of the card running dry.
 // A frame that arrives after the device has run dry is a gap.
 //
 // The device below keeps its own rules; this class only decides when to
@@ -76,11 +81,12 @@ public:
 
     struct Stats {
         long long added = 0;      // frames handed to Add
-        long long played = 0;     // frames handed on to the device
+        long long played = 0;     // frames that arrived, handed on to the device
         long long trimmed = 0;    // dropped here to bring latency down
         long long overflowed = 0; // dropped because the buffer was full
         long long underruns = 0;  // times playback ended (the talk, or a long gap)
         long long gaps = 0;       // frames that came after the device ran dry
+        long long stretched = 0;  // frames of made-up sound put in
     };
 
     CPlayoutBuffer();
@@ -105,12 +111,13 @@ public:
     void NoteLead(Clock::time_point now, double deviceAheadMs);
 
     // Whether a frame should go to the device now, given how many blocks
-    // the device still has queued; the frame is copied into out. Call until
-    // it returns false, counting each block handed on as queued.
-    bool TakeFrame(Clock::time_point now, int deviceQueued, Frame* out);
+    // the device still has queued; the frame is copied into out, and
+    // madeUp tells whether it is sound made up here. Call until it returns
+    // false, counting each block handed on as queued.
+    bool TakeFrame(Clock::time_point now, int deviceQueued, Frame* out, bool* madeUp = nullptr);
 
     // Hands the device every frame that is due now (PlayFrame), and returns
-    // how many it took. A device that was closed or opened anew since the
+    // how many of the frames that arrived it took (made-up ones not counted). A device that was closed or opened anew since the
     // last call starts the buffer afresh; with no playback open the frames
     // are forgotten.
     int FeedDevice(CWaveDevice& device);
@@ -126,6 +133,9 @@ public:
 
 private:
     void DropOldest();
+    // Queues a frame of sound that goes on from the last one queued.
+    void Stretch();
+    void Remember(const Frame& frame);
     void MeasureArrival(Clock::time_point now);
     // Closes the trim window once it is a second long.
     void CloseTrimWindow(Clock::time_point now);
@@ -133,6 +143,7 @@ private:
     bool passThrough_ = false;
 
     std::array<Frame, kCapacity> frames_{};
+    std::array<bool, kCapacity> madeUp_{};
     int head_ = 0;
     int count_ = 0;
 
@@ -167,6 +178,8 @@ private:
     int pendingDrop_ = 0;
     // Frames added since the lead was last noted.
     int addedSinceLead_ = 0;
+    // The sound last queued here, for a continuation of it.
+    std::array<std::uint8_t, 2 * kFrameBytes> history_{};
 
     // The device last fed, to notice a new session, and the frames added
     // since it was last fed.

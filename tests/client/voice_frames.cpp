@@ -72,6 +72,20 @@ int TagOf(const Frame& frame) {
     return TaggedFrame(k) == frame ? k : -1;
 }
 
+std::vector<int> PlayedTags(const Bytes& output) {
+    std::vector<int> tags;
+    for (const Frame& f : SplitFrames(output)) {
+        if (!IsSilent(f)) tags.push_back(TagOf(f));
+    }
+    return tags;
+}
+
+std::vector<int> WithoutMadeUp(std::vector<int> tags, long long madeUp) {
+    if (std::count(tags.begin(), tags.end(), -1) != madeUp) return tags;
+    tags.erase(std::remove(tags.begin(), tags.end(), -1), tags.end());
+    return tags;
+}
+
 std::vector<Frame> SplitFrames(const Bytes& bytes) {
     std::vector<Frame> frames;
     for (std::size_t at = 0; at < bytes.size(); at += kFrameBytes) {

@@ -33,6 +33,13 @@ int TagOf(const Frame& frame);
 std::vector<Frame> SplitFrames(const Bytes& bytes);
 Bytes JoinFrames(const std::vector<Frame>& frames);
 bool IsSilent(const Frame& frame);
+// The blocks of a playback output that are not silence, as tags (-1: no
+// tagged frame).
+std::vector<int> PlayedTags(const Bytes& output);
+// The tags without the blocks the play-out buffer made up, when there are
+// exactly madeUp untagged ones; else unchanged, so that a comparison shows
+// them.
+std::vector<int> WithoutMadeUp(std::vector<int> tags, long long madeUp);
 // A recorded frame as it comes out of the codec: the two low bits cleared.
 Frame ClearLowBits(const Frame& frame);
 // What a listener hears while a and b are spoken together: the server

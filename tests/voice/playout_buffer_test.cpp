@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/playout_buffer.h"
+#include "client/sound_continuation.h"
 #include "client/wave_device.h"
 #include "platform/sound.h"
 #include "sound_fixture.h"
@@ -25,17 +26,30 @@ Clock::time_point At(double ms) {
     return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
 }
 
+// Frame k: its number in the first two bytes, then a pattern of its own
+// that no continuation of the frames before it reproduces.
 CPlayoutBuffer::Frame Tagged(int k) {
     CPlayoutBuffer::Frame f;
-    f.fill(static_cast<std::uint8_t>(k & 0xFF));
     f[0] = static_cast<std::uint8_t>(k >> 8);
+    f[1] = static_cast<std::uint8_t>(k & 0xFF);
+    for (int j = 2; j < CPlayoutBuffer::kFrameBytes; ++j) f[static_cast<std::size_t>(j)] = static_cast<std::uint8_t>((k * 7 + j * 13) % 251);
     return f;
 }
 
 int TagOf(const CPlayoutBuffer::Frame& f) { return f[0] * 256 + f[1]; }
 
-// What the simulated device played: per 16 ms block, a tag or -1 for
-// silence, and when the block started.
+constexpr int kSilentBlock = -1;
+constexpr int kMadeUpBlock = -2;
+
+// What a block the device played was: a frame's tag, silence, or sound the
+// buffer made up.
+int BlockOf(const CPlayoutBuffer::Frame& f) {
+    if (Tagged(TagOf(f)) == f) return TagOf(f);
+    return IsSilence(f.data(), CPlayoutBuffer::kFrameBytes) ? kSilentBlock : kMadeUpBlock;
+}
+
+// What the simulated device played: per 16 ms block, a tag, kSilentBlock
+// (also when it had nothing) or kMadeUpBlock, and when the block started.
 struct Played {
     std::vector<int> tags;
     std::map<int, double> startMs;  // tag -> start of its playback
@@ -44,8 +58,9 @@ struct Played {
     int Gaps() const {
         auto first = std::find_if(tags.begin(), tags.end(), [](int t) { return t >= 0; });
         auto last = std::find_if(tags.rbegin(), tags.rend(), [](int t) { return t >= 0; }).base();
-        return first < last ? static_cast<int>(std::count(first, last, -1)) : 0;
+        return first < last ? static_cast<int>(std::count(first, last, kSilentBlock)) : 0;
     }
+    int MadeUp() const { return static_cast<int>(std::count(tags.begin(), tags.end(), kMadeUpBlock)); }
     std::vector<int> Heard() const {
         std::vector<int> out;
         for (int t : tags) {
@@ -58,9 +73,9 @@ struct Played {
 // Frame k is recorded from k * 16 ms and arrives at arrivalMs[k]; the
 // receiver adds what arrived and feeds every tickMs (its 10 ms timer, or
 // 1 ms for a receiver woken by each arrival), the device takes a block
-// every 16 ms from phaseMs on.
+// every blockMs (16 ms by its own clock) from phaseMs on.
 Played Simulate(CPlayoutBuffer& buffer, const std::vector<double>& arrivalMs, double endMs, double phaseMs = 3,
-                int tickMs = 10) {
+                int tickMs = 10, double blockMs = CPlayoutBuffer::kFrameMs) {
     Played out;
     std::deque<CPlayoutBuffer::Frame> device;
     std::size_t next = 0;
@@ -69,15 +84,15 @@ Played Simulate(CPlayoutBuffer& buffer, const std::vector<double>& arrivalMs, do
     for (double now = 0; now <= endMs; now += 1) {
         if (now >= nextBlock) {
             if (device.empty()) {
-                out.tags.push_back(-1);
+                out.tags.push_back(kSilentBlock);
             } else {
-                const int tag = TagOf(device.front());
+                const int tag = BlockOf(device.front());
                 out.tags.push_back(tag);
-                out.startMs[tag] = nextBlock;
+                if (tag >= 0) out.startMs[tag] = nextBlock;
                 device.pop_front();
-                soundingUntil = nextBlock + CPlayoutBuffer::kFrameMs;
+                soundingUntil = nextBlock + blockMs;
             }
-            nextBlock += CPlayoutBuffer::kFrameMs;
+            nextBlock += blockMs;
         }
         if (static_cast<long long>(now) % tickMs == 0) {
             while (next < arrivalMs.size() && arrivalMs[next] <= now) {
@@ -85,7 +100,7 @@ Played Simulate(CPlayoutBuffer& buffer, const std::vector<double>& arrivalMs, do
                 buffer.Add(frame.data(), CPlayoutBuffer::kFrameBytes, At(now));
                 ++next;
             }
-            const double unplayedMs = std::max(0.0, soundingUntil - now) + 16.0 * static_cast<double>(device.size());
+            const double unplayedMs = std::max(0.0, soundingUntil - now) + blockMs * static_cast<double>(device.size());
             buffer.NoteLead(At(now), unplayedMs);
             CPlayoutBuffer::Frame f;
             while (buffer.TakeFrame(At(now), static_cast<int>(device.size()), &f)) device.push_back(f);
@@ -233,6 +248,53 @@ TEST(PlayoutBuffer, AGapIsCountedAndBuysAFrameMoreOfMarginForAWhile) {
     for (int k = 500; k < frames; ++k) EXPECT_DOUBLE_EQ(LatencyOf(p, k), before + CPlayoutBuffer::kFrameMs) << k;
 }
 
+// Two sound cards never run at quite the same pace. A listener's card that
+// plays faster than the speaker's records gains on the frames, a millisecond
+// every second at 1000 ppm: without help it runs dry every few seconds once
+// the margin is used up. The buffer puts in a made-up frame instead, only
+// when a frame came with less than the margin left; a card that plays
+// slower is trimmed and never gets made-up sound.
+TEST(PlayoutBuffer, ACardFasterThanTheFramesHearsMadeUpSoundInsteadOfGapsAndASlowerOneIsTrimmed) {
+    const int frames = 3000;  // 48 s
+    for (int tickMs : {10, 1})
+    for (double jitterMs : {0.0, 40.0})
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        SCOPED_TRACE(testing::Message() << "tick " << tickMs << " jitter " << jitterMs << " seed " << seed);
+        const std::vector<double> arrivals = Arrivals(frames, jitterMs, seed, -1, 0, tickMs);
+        {
+            CPlayoutBuffer buffer;
+            const Played p = Simulate(buffer, arrivals, frames * 16.0 + 500, 3, tickMs, 16.0 * (1 - 0.001));
+            EXPECT_EQ(p.Gaps(), 0);
+            EXPECT_EQ(buffer.GetStats().gaps, 0);
+            // 48 ms gained over the talk: a made-up frame for every 16 of
+            // them, and no more than a couple besides.
+            EXPECT_GE(p.MadeUp(), 2);
+            EXPECT_LE(p.MadeUp(), 6);
+            EXPECT_EQ(p.MadeUp(), buffer.GetStats().stretched);
+            const std::vector<int> heard = p.Heard();
+            EXPECT_TRUE(std::is_sorted(heard.begin(), heard.end()));
+            EXPECT_EQ(static_cast<long long>(heard.size()) + buffer.GetStats().trimmed, frames);
+            for (int k = 300; k < frames; ++k) {
+                if (p.startMs.count(k)) {
+                    EXPECT_LE(LatencyOf(p, k), 16.0 + tickMs + jitterMs + 3 * 16) << k;
+                }
+            }
+        }
+        {
+            CPlayoutBuffer buffer;
+            const Played p = Simulate(buffer, arrivals, frames * 16.0 + 500, 3, tickMs, 16.0 * (1 + 0.001));
+            EXPECT_EQ(p.Gaps(), 0);
+            EXPECT_EQ(p.MadeUp(), 0);
+            EXPECT_GE(buffer.GetStats().trimmed, 2);
+            for (int k = 300; k < frames; ++k) {
+                if (p.startMs.count(k)) {
+                    EXPECT_LE(LatencyOf(p, k), 16.0 + tickMs + jitterMs + 3 * 16 + k * 0.016) << k;
+                }
+            }
+        }
+    }
+}
+
 TEST(PlayoutBuffer, AStandingSurplusIsTrimmedAfterASecond) {
     CPlayoutBuffer buffer;
     // Ten frames at once, then a steady pace: the first ten are a standing
@@ -324,6 +386,40 @@ TEST(PlayoutBuffer, HoldsAtMostItsCapacityAndFillsAShortFrameWithSilence) {
     EXPECT_TRUE(IsSilence(out.data() + 3, CPlayoutBuffer::kFrameBytes - 3));
     ASSERT_TRUE(buffer.TakeFrame(At(0), 0, &out));
     EXPECT_TRUE(IsSilence(out.data(), CPlayoutBuffer::kFrameBytes));
+}
+
+// The made-up sound: voiced sound goes on at its own pitch and in phase, so
+// that it joins the sound before it without a click; silence stays silence.
+TEST(SoundContinuation, VoicedSoundGoesOnInPhaseAtItsPitchAndSilenceStaysSilent) {
+    constexpr double kPi = 3.14159265358979;
+    auto tone = [&](double period, int at) {
+        return static_cast<std::uint8_t>(std::lround(128 + 60 * std::sin(2 * kPi * at / period)));
+    };
+    for (int period : {kMinPitchPeriod, 25, 40, 57, 100, kMaxPitchPeriod}) {
+        SCOPED_TRACE(period);
+        std::vector<std::uint8_t> history(256);
+        for (int i = 0; i < 256; ++i) history[static_cast<std::size_t>(i)] = tone(period, i);
+        // The shortest period that repeats, not a multiple of it.
+        EXPECT_EQ(FindPitchPeriod(history.data(), 256), period);
+        std::array<std::uint8_t, 128> out{};
+        ContinueSound(history.data(), 256, out.data(), 128);
+        for (int i = 0; i < 128; ++i) EXPECT_NEAR(out[static_cast<std::size_t>(i)], tone(period, 256 + i), 1) << i;
+    }
+
+    std::vector<std::uint8_t> silence(256, 128);
+    std::array<std::uint8_t, 128> out{};
+    out.fill(7);
+    EXPECT_EQ(FindPitchPeriod(silence.data(), 256), 0);
+    ContinueSound(silence.data(), 256, out.data(), 128);
+    EXPECT_TRUE(IsSilence(out.data(), 128));
+
+    // Too little history to look for a pitch: it is repeated as it is.
+    const std::uint8_t shortHistory[5] = {100, 140, 160, 120, 90};
+    EXPECT_EQ(FindPitchPeriod(shortHistory, 5), 0);
+    ContinueSound(shortHistory, 5, out.data(), 128);
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(out[static_cast<std::size_t>(i)], shortHistory[i % 5]) << i;
+    ContinueSound(nullptr, 0, out.data(), 128);
+    EXPECT_TRUE(IsSilence(out.data(), 128));
 }
 
 class PlayoutDeviceTest : public SoundTest {};
