@@ -141,15 +141,16 @@ void CPlayoutBuffer::NoteLead(Clock::time_point now, double deviceAheadMs) {
         ++stats_.gaps;
         gapPenalty_ = std::min(gapPenalty_ + 1, kMaxGapPenalty);
         lastGap_ = now;
-    } else if (lead < kSafetyMs) {
+    }
+    // Drops still to come are made only as far as this frame's lead allows:
+    // the window that asked for them may have had more to spare than the
+    // link has now.
+    while (pendingDrop_ > 0 && lead - pendingDrop_ * kFrameMs < TargetLeadMs()) --pendingDrop_;
+    if (lead > 0 && lead < kSafetyMs && count_ < kCapacity) {
         // It made its turn, but with less to spare than the margin: the
         // card is gaining on the frames. The frames after it get a frame's
-        // length more, from a frame still to be dropped or a made-up one.
-        if (pendingDrop_ > 0) {
-            --pendingDrop_;
-        } else if (count_ < kCapacity) {
-            Stretch();
-        }
+        // length more.
+        Stretch();
     }
     // Frames still to be dropped take their time off the frames after them.
     const double after = lead - static_cast<double>(pendingDrop_) * kFrameMs;
