@@ -17,8 +17,10 @@
 //     waiting here before it);
 //   - brings latency back down: when even the smallest lead of the last
 //     second left a whole frame more than a small safety margin (larger
-//     for a while after a gap), that many frames are dropped, oldest first;
-//     a level above its bound is cut at once (a burst after a stall);
+//     for a while after a gap), that many frames are dropped, oldest first
+//     (those already at the device are made up for on later frames, as far
+//     as their own leads allow); a level above its bound is cut at once (a
+//     burst after a stall);
 //   - when a frame comes with less than the safety margin left (the
 //     listener's sound card plays a little faster than the speaker's
 //     records, or the link got slower), puts a frame of made-up sound after
