@@ -51,19 +51,15 @@ int FindPitchPeriod(const std::uint8_t* history, int historyLength) {
 
 void ContinueSound(const std::uint8_t* history, int historyLength, std::uint8_t* out, int outLength) {
     if (!out || outLength <= 0) return;
-    if (!history || historyLength <= 0) {
+    // Sound that had ended goes on as silence, not as what came before.
+    const auto silent = [](std::uint8_t s) { return s == kSilence; };
+    if (!history || historyLength <= 0 ||
+        std::all_of(history + historyLength - std::min(historyLength, kCompared), history + historyLength, silent)) {
         std::fill(out, out + outLength, static_cast<std::uint8_t>(kSilence));
         return;
     }
     int period = FindPitchPeriod(history, historyLength);
-    if (period == 0) {
-        const bool silent = std::all_of(history, history + historyLength, [](std::uint8_t s) { return s == kSilence; });
-        if (silent) {
-            std::fill(out, out + outLength, static_cast<std::uint8_t>(kSilence));
-            return;
-        }
-        period = historyLength;
-    }
+    if (period == 0) period = historyLength;
     const std::uint8_t* cycle = history + historyLength - period;
     for (int i = 0; i < outLength; ++i) out[i] = cycle[i % period];
 }

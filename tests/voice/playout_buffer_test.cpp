@@ -442,6 +442,14 @@ TEST(SoundContinuation, VoicedSoundGoesOnInPhaseAtItsPitchAndSilenceStaysSilent)
     ContinueSound(silence.data(), 256, out.data(), 128);
     EXPECT_TRUE(IsSilence(out.data(), 128));
 
+    // A voice that stopped within the history goes on as silence, not as
+    // what it said before it stopped.
+    std::vector<std::uint8_t> stopped(256, 128);
+    for (int i = 0; i < 128; ++i) stopped[static_cast<std::size_t>(i)] = tone(40, i);
+    out.fill(7);
+    ContinueSound(stopped.data(), 256, out.data(), 128);
+    EXPECT_TRUE(IsSilence(out.data(), 128));
+
     // Too little history to look for a pitch: it is repeated as it is.
     const std::uint8_t shortHistory[5] = {100, 140, 160, 120, 90};
     EXPECT_EQ(FindPitchPeriod(shortHistory, 5), 0);
