@@ -119,9 +119,10 @@ public:
     bool TakeFrame(Clock::time_point now, int deviceQueued, Frame* out, bool* madeUp = nullptr);
 
     // Hands the device every frame that is due now (PlayFrame), and returns
-    // how many of the frames that arrived it took (made-up ones not counted). A device that was closed or opened anew since the
-    // last call starts the buffer afresh; with no playback open the frames
-    // are forgotten.
+    // how many of the frames that arrived it took (made-up ones not
+    // counted). A device that was closed or opened anew since the last call
+    // starts the buffer afresh; with no playback open the frames are
+    // forgotten.
     int FeedDevice(CWaveDevice& device);
 
     // Frames waiting here.
