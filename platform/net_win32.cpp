@@ -81,6 +81,9 @@ void Forget(SOCKET s) {
 
 constexpr ::SOCKET kNoSocket = ~static_cast<::SOCKET>(0);
 
+// Longest a connection waits for a listener whose readiness notice was lost.
+constexpr DWORD kAcceptRecheckMs = 100;
+
 sockaddr_in ToNative(const SockAddrIn& a) {
     sockaddr_in n{};
     n.sin_family = static_cast<ADDRESS_FAMILY>(a.family);
@@ -168,8 +171,11 @@ SOCKET SocketAccept(SOCKET s, SockAddrIn* peer) {
             len = sizeof n;
             accepted = ::accept(Native(s), reinterpret_cast<sockaddr*>(&n), &len);
             if (accepted != kNoSocket || ::WSAGetLastError() != WSAEWOULDBLOCK) break;
+            // A notice can go missing when connections come close together
+            // (seen under Wine: the listener readable, its event never
+            // set), so the wait is bounded and accept is simply tried again.
             HANDLE events[2] = {state->acceptReady, state->shut};
-            ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
+            ::WaitForMultipleObjects(2, events, FALSE, kAcceptRecheckMs);
         }
         if (accepted != kNoSocket) {
             // A connection inherits the listener's event reporting, which

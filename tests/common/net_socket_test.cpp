@@ -183,6 +183,30 @@ TEST(NetSocket, CloseWakesAThreadBlockedAcceptingOrSending) {
     EXPECT_EQ(sending.get(), -1);
 }
 
+// A listener waiting in accept must take each connection as it comes, also
+// when they come one right after another: a readiness notice that goes
+// missing would leave a connection waiting until the next one arrives.
+TEST(NetSocket, AListenerWaitingInAcceptTakesEveryConnectionOfAQuickSeries) {
+    constexpr int kConnections = 1000;
+    std::uint16_t port = 0;
+    auto listener = testsupport::ListenOnFreePort(&port);
+    std::atomic<int> accepted{0};
+    std::thread acceptor([&] {
+        while (auto connection = listener->Accept(nullptr)) ++accepted;
+    });
+    int taken = 0;
+    for (int i = 0; i < kConnections && taken == i; ++i) {
+        CNetSocket client(platform::kAfInet, platform::kSockStream, 0);
+        ASSERT_EQ(client.Connect(testsupport::LoopbackAddress(port)), 0);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (accepted.load() == i && std::chrono::steady_clock::now() < deadline) platform::SleepMs(1);
+        taken = accepted.load();
+    }
+    EXPECT_EQ(taken, kConnections);
+    listener->Close();
+    acceptor.join();
+}
+
 TEST(NetSocket, CloseTwiceReportsTheSecondAndSendAfterCloseFails) {
     LoopbackPair p = MakeLoopbackPair();
     EXPECT_EQ(p.local->Close(), 0);
