@@ -1,7 +1,8 @@
 // The child for the child process tests:
 //   child_helper answer   reads a line, prints "got <line>", writes "oops" to
 //                         standard error and ends with exit code 3;
-//   child_helper linger   runs for 100 seconds unless ended first;
+//   child_helper linger   prints "lingering", then runs for 100 seconds
+//                         unless ended first;
 //   child_helper env NAME prints "[<value of NAME>]";
 //   child_helper crash    writes through a null pointer.
 #include <cstdio>
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
         return 3;
     }
     if (mode == "linger") {
+        std::puts("lingering");
+        std::fflush(stdout);
         for (int i = 0; i < 1000; ++i) platform::SleepMs(100);
         return 0;
     }

@@ -31,6 +31,9 @@ TEST(ChildProcess, TalksThroughPipesAndReportsItsExitCode) {
 TEST(ChildProcess, KillEndsAChildThatWouldRunOn) {
     platform::ChildProcess child;
     ASSERT_TRUE(child.Start(kHelper, {"linger"}));
+    // Ended once it runs: under Wine, a process ended while it is still
+    // being set up can leave whoever waits for it waiting for good.
+    ASSERT_TRUE(child.WaitForOutput("lingering", 10000));
     int code = -1;
     EXPECT_FALSE(child.Wait(50, &code));
     child.Kill();
