@@ -6,10 +6,11 @@
 
 #include "client/sound_continuation.h"
 #include "client/wave_device.h"
+#include "protocol/voice_codec.h"
 
 namespace {
 
-constexpr std::uint8_t kSilence = 128;
+using protocol::kSilence;
 
 double Ms(CPlayoutBuffer::Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -57,7 +58,7 @@ void CPlayoutBuffer::Add(const std::uint8_t* data, int bytes, Clock::time_point 
         }
         ranDry_ = false;
     }
-    const auto slot = static_cast<std::size_t>((head_ + count_) % kCapacity);
+    const std::size_t slot = TailSlot();
     Frame& f = frames_[slot];
     madeUp_[slot] = false;
     const int n = data ? std::clamp(bytes, 0, kFrameBytes) : 0;
@@ -75,7 +76,7 @@ void CPlayoutBuffer::Remember(const Frame& frame) {
 }
 
 void CPlayoutBuffer::Stretch() {
-    const auto slot = static_cast<std::size_t>((head_ + count_) % kCapacity);
+    const std::size_t slot = TailSlot();
     Frame& f = frames_[slot];
     madeUp_[slot] = true;
     ContinueSound(history_.data(), static_cast<int>(history_.size()), f.data(), kFrameBytes);

@@ -136,6 +136,8 @@ public:
 
 private:
     void DropOldest();
+    // Where the next frame queued goes.
+    std::size_t TailSlot() const { return static_cast<std::size_t>((head_ + count_) % kCapacity); }
     // Queues a frame of sound that goes on from the last one queued.
     void Stretch();
     void Remember(const Frame& frame);

@@ -4,9 +4,11 @@
 #include <array>
 #include <cmath>
 
+#include "protocol/voice_codec.h"
+
 namespace {
 
-constexpr int kSilence = 128;
+constexpr int kSilence = protocol::kSilence;
 // Samples compared at each candidate period: the end of the history.
 constexpr int kCompared = 96;
 // A shorter period that repeats almost as well as the best one is the

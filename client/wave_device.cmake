@@ -6,5 +6,5 @@ if(NOT TARGET orvane_wave_device AND TARGET orvane_platform_sound)
                                          ${CMAKE_CURRENT_LIST_DIR}/playout_buffer.cpp
                                          ${CMAKE_CURRENT_LIST_DIR}/sound_continuation.cpp)
   target_include_directories(orvane_wave_device PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(orvane_wave_device PUBLIC orvane_platform_sound orvane_platform)
+  target_link_libraries(orvane_wave_device PUBLIC orvane_protocol orvane_platform_sound orvane_platform)
 endif()
