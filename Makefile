@@ -18,6 +18,9 @@ DEPS = bash scripts/install-deps
 # The build's own progress only: no folder chatter from the make that CMake runs.
 BUILD_TOOL = cmake --build $(1) -j $(JOBS) -- --no-print-directory
 PROGRAMS_ONLY = -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_BENCH=OFF
+# The install-deps profile the full build is made for: the tests', unless the
+# target that asks for it (bench, windows-test, ...) names its own.
+DEPS_PROFILE = test
 
 .PHONY: all programs full run client test bench bench-voice install package fuzz screenshot clean
 
@@ -28,8 +31,6 @@ programs:
 	@cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release $(PROGRAMS_ONLY) $(CMAKE_FLAGS) >/dev/null
 	@$(call BUILD_TOOL,$(RUN_BUILD))
 
-# DEPS_PROFILE: the install-deps profiles the full build is made for.
-full: DEPS_PROFILE ?= test
 full:
 	@$(DEPS) $(DEPS_PROFILE)
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
@@ -41,8 +42,9 @@ run: programs
 client: programs
 	@./$(RUN_BUILD)/tessik
 
+# LABEL picks one part (make test LABEL=voice); see the README's table.
 test: full
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600 $(if $(LABEL),-L '$(LABEL)')
 
 bench: DEPS_PROFILE = bench
 bench: full

@@ -36,9 +36,17 @@ usr/share/doc/orvane/LICENSE
 usr/share/doc/orvane/README.md
 usr/share/doc/orvane/changelog.gz
 usr/share/doc/orvane/copyright
+usr/share/doc/orvane/docs/performance.md
+usr/share/doc/orvane/docs/protocol.md
+usr/share/doc/orvane/docs/voice.md
+usr/share/doc/orvane/docs/windows.md
 usr/share/doc/tessik/README.md
 usr/share/doc/tessik/changelog.gz
 usr/share/doc/tessik/copyright
+usr/share/doc/tessik/docs/performance.md
+usr/share/doc/tessik/docs/protocol.md
+usr/share/doc/tessik/docs/voice.md
+usr/share/doc/tessik/docs/windows.md
 usr/share/icons/hicolor/128x128/apps/tessik.png
 usr/share/icons/hicolor/16x16/apps/tessik.png
 usr/share/icons/hicolor/256x256/apps/tessik.png
@@ -59,6 +67,22 @@ grep -q '^License: Expat$' "$tree/usr/share/doc/orvane/copyright" || fail "copyr
 grep -q 'Permission is hereby granted' "$tree/usr/share/doc/tessik/copyright" || fail "copyright lacks the licence text"
 zcat "$tree/usr/share/doc/orvane/changelog.gz" | head -1 | grep -q "^orvane ($version) " ||
   fail "the changelog's first entry is not version $version"
+# Every relative link of the installed README and its pages leads to a page
+# installed beside it (a page added to docs/ but not to the install rules, or
+# a link to a page that was renamed, fails here).
+for package in orvane tessik; do
+  doc=$tree/usr/share/doc/$package
+  links=0
+  for page in "$doc"/README.md "$doc"/docs/*.md; do
+    while IFS= read -r target; do
+      target=${target%%#*}
+      [ -n "$target" ] || continue
+      links=$((links + 1))
+      [ -f "$(dirname "$page")/$target" ] || fail "$package: ${page#"$doc"/} links to $target, which is not installed"
+    done < <(grep -oE '\]\([^):]+\)' "$page" | sed -E 's/^\]\(//; s/\)$//')
+  done
+  [ "$links" -ge 4 ] || fail "$package: the README links to no pages: the check is blind"
+done
 for page in orvane tessik; do
   file=$tree/usr/share/man/man1/$page.1.gz
   gzip -t "$file" || fail "$page.1.gz is not gzip"
