@@ -33,61 +33,61 @@ SockAddrIn FromNative(const sockaddr_in& n) {
     return a;
 }
 
-int Fd(SOCKET s) { return static_cast<int>(s); }
+int Fd(SocketHandle s) { return static_cast<int>(s); }
 
 void SetNoDelay(int fd) {
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-int Result(int r) { return r < 0 ? SOCKET_ERROR : r; }
+int Result(int r) { return r < 0 ? kSocketError : r; }
 
 }  // namespace
 
 std::uint16_t HostToNetShort(std::uint16_t v) { return htons(v); }
 std::uint16_t NetToHostShort(std::uint16_t v) { return ntohs(v); }
 
-SOCKET SocketCreate(int family, int type, int protocol) {
+SocketHandle SocketCreate(int family, int type, int protocol) {
     int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
-    return fd < 0 ? INVALID_SOCKET : fd;
+    return fd < 0 ? kNoSocket : fd;
 }
 
-int SocketBind(SOCKET s, const SockAddrIn& addr) {
+int SocketBind(SocketHandle s, const SockAddrIn& addr) {
     sockaddr_in n = ToNative(addr);
-    return ::bind(Fd(s), reinterpret_cast<sockaddr*>(&n), sizeof n) == 0 ? 0 : SOCKET_ERROR;
+    return ::bind(Fd(s), reinterpret_cast<sockaddr*>(&n), sizeof n) == 0 ? 0 : kSocketError;
 }
 
-int SocketListen(SOCKET s, int backlog) {
-    return ::listen(Fd(s), backlog) == 0 ? 0 : SOCKET_ERROR;
+int SocketListen(SocketHandle s, int backlog) {
+    return ::listen(Fd(s), backlog) == 0 ? 0 : kSocketError;
 }
 
-SOCKET SocketAccept(SOCKET s, SockAddrIn* peer) {
+SocketHandle SocketAccept(SocketHandle s, SockAddrIn* peer) {
     sockaddr_in n{};
     socklen_t len = sizeof n;
     int fd;
     do {
         fd = ::accept4(Fd(s), reinterpret_cast<sockaddr*>(&n), &len, SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return INVALID_SOCKET;
+    if (fd < 0) return kNoSocket;
     SetNoDelay(fd);
     if (peer) *peer = FromNative(n);
     return fd;
 }
 
-int SocketConnect(SOCKET s, const SockAddrIn& addr) {
+int SocketConnect(SocketHandle s, const SockAddrIn& addr) {
     sockaddr_in n = ToNative(addr);
     int r;
     do {
         r = ::connect(Fd(s), reinterpret_cast<sockaddr*>(&n), sizeof n);
     } while (r < 0 && errno == EINTR);
-    if (r != 0) return SOCKET_ERROR;
+    if (r != 0) return kSocketError;
     SetNoDelay(Fd(s));
     return 0;
 }
 
-int SocketConnectStart(SOCKET s, const SockAddrIn& addr) {
+int SocketConnectStart(SocketHandle s, const SockAddrIn& addr) {
     int flags = ::fcntl(Fd(s), F_GETFL);
-    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) != 0) return SOCKET_ERROR;
+    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) != 0) return kSocketError;
     sockaddr_in n = ToNative(addr);
     int r;
     do {
@@ -95,10 +95,10 @@ int SocketConnectStart(SOCKET s, const SockAddrIn& addr) {
     } while (r < 0 && errno == EINTR);
     if (r == 0) return SocketConnectPoll(s);
     // EINTR above means the connection goes on in the background as well.
-    return (errno == EINPROGRESS || errno == EALREADY) ? kConnectPending : SOCKET_ERROR;
+    return (errno == EINPROGRESS || errno == EALREADY) ? kConnectPending : kSocketError;
 }
 
-int SocketConnectPoll(SOCKET s) {
+int SocketConnectPoll(SocketHandle s) {
     pollfd p{};
     p.fd = Fd(s);
     p.events = POLLOUT;
@@ -106,26 +106,26 @@ int SocketConnectPoll(SOCKET s) {
     do {
         ready = ::poll(&p, 1, 0);
     } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return SOCKET_ERROR;
+    if (ready < 0) return kSocketError;
     if (ready == 0) return kConnectPending;
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return SOCKET_ERROR;
+    if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return kSocketError;
     int flags = ::fcntl(Fd(s), F_GETFL);
-    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags & ~O_NONBLOCK) != 0) return SOCKET_ERROR;
+    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags & ~O_NONBLOCK) != 0) return kSocketError;
     SetNoDelay(Fd(s));
     return 0;
 }
 
-int SocketGetName(SOCKET s, SockAddrIn* addr) {
+int SocketGetName(SocketHandle s, SockAddrIn* addr) {
     sockaddr_in n{};
     socklen_t len = sizeof n;
-    if (::getsockname(Fd(s), reinterpret_cast<sockaddr*>(&n), &len) != 0) return SOCKET_ERROR;
+    if (::getsockname(Fd(s), reinterpret_cast<sockaddr*>(&n), &len) != 0) return kSocketError;
     if (addr) *addr = FromNative(n);
     return 0;
 }
 
-int SocketSend(SOCKET s, const void* data, int length) {
+int SocketSend(SocketHandle s, const void* data, int length) {
     if (length <= 0) return 0;
     ssize_t r;
     do {
@@ -134,14 +134,14 @@ int SocketSend(SOCKET s, const void* data, int length) {
     return Result(static_cast<int>(r));
 }
 
-int SocketSendTo(SOCKET s, const void* data, int length, const SockAddrIn& to) {
+int SocketSendTo(SocketHandle s, const void* data, int length, const SockAddrIn& to) {
     sockaddr_in n = ToNative(to);
     ssize_t r = ::sendto(Fd(s), data, static_cast<size_t>(length > 0 ? length : 0), MSG_NOSIGNAL,
                          reinterpret_cast<sockaddr*>(&n), sizeof n);
     return Result(static_cast<int>(r));
 }
 
-int SocketRecv(SOCKET s, void* buffer, int size) {
+int SocketRecv(SocketHandle s, void* buffer, int size) {
     if (size <= 0) return 0;
     ssize_t r;
     do {
@@ -150,7 +150,7 @@ int SocketRecv(SOCKET s, void* buffer, int size) {
     return Result(static_cast<int>(r));
 }
 
-int SocketRecvFrom(SOCKET s, void* buffer, int size, SockAddrIn* from) {
+int SocketRecvFrom(SocketHandle s, void* buffer, int size, SockAddrIn* from) {
     sockaddr_in n{};
     socklen_t len = sizeof n;
     ssize_t r = ::recvfrom(Fd(s), buffer, static_cast<size_t>(size > 0 ? size : 0), 0,
@@ -159,23 +159,23 @@ int SocketRecvFrom(SOCKET s, void* buffer, int size, SockAddrIn* from) {
     return Result(static_cast<int>(r));
 }
 
-int SocketShutdown(SOCKET s) {
+int SocketShutdown(SocketHandle s) {
     // A peer that already went away leaves the socket unconnected; that is
     // not a failure of ours.
     if (::shutdown(Fd(s), SHUT_RDWR) == 0 || errno == ENOTCONN) return 0;
-    return SOCKET_ERROR;
+    return kSocketError;
 }
 
-int SocketClose(SOCKET s) { return ::close(Fd(s)) == 0 ? 0 : SOCKET_ERROR; }
+int SocketClose(SocketHandle s) { return ::close(Fd(s)) == 0 ? 0 : kSocketError; }
 
-int SocketSetSendTimeout(SOCKET s, int milliseconds) {
+int SocketSetSendTimeout(SocketHandle s, int milliseconds) {
     timeval tv{};
     tv.tv_sec = milliseconds / 1000;
     tv.tv_usec = (milliseconds % 1000) * 1000;
-    return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : SOCKET_ERROR;
+    return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : kSocketError;
 }
 
-long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wait) {
+long long SocketSendPieces(SocketHandle s, const SendPiece* pieces, int count, bool wait) {
     if (count <= 0) return 0;
     if (count > kMaxSendPieces) count = kMaxSendPieces;
     static_assert(kMaxSendPieces <= IOV_MAX);
@@ -192,21 +192,21 @@ long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wa
         r = ::sendmsg(Fd(s), &message, MSG_NOSIGNAL | (wait ? 0 : MSG_DONTWAIT));
     } while (r < 0 && errno == EINTR);
     if (r < 0 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-    return r < 0 ? SOCKET_ERROR : static_cast<long long>(r);
+    return r < 0 ? kSocketError : static_cast<long long>(r);
 }
 
-int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count) {
+int SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count) {
     int one = 1;
     bool ok = ::setsockopt(Fd(s), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0;
     ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 && ok;
     ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) == 0 && ok;
     ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0 && ok;
-    return ok ? 0 : SOCKET_ERROR;
+    return ok ? 0 : kSocketError;
 }
 
-int SocketSetReuseAddress(SOCKET s) {
+int SocketSetReuseAddress(SocketHandle s) {
     int one = 1;
-    return ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 ? 0 : SOCKET_ERROR;
+    return ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 ? 0 : kSocketError;
 }
 
 int SocketLastError() { return errno; }

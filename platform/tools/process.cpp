@@ -1,6 +1,6 @@
 // What child processes do the same way on every system, built on the
 // system's own ReadOutput.
-#include "platform/process.h"
+#include "platform/tools/process.h"
 
 #include <chrono>
 
