@@ -59,7 +59,7 @@ int SocketRecvFrom(SocketHandle s, void* buffer, int size, SockAddrIn* from);
 int SocketShutdown(SocketHandle s);
 int SocketClose(SocketHandle s);
 // Bounds how long one send may block (0 = no bound).
-int SocketSetSendTimeout(SocketHandle s, int milliseconds);
+bool SocketSetSendTimeout(SocketHandle s, int milliseconds);
 // Sends the pieces in order with one call, as if they were one buffer: the
 // bytes sent (possibly fewer than all), or kSocketError. At most
 // kMaxSendPieces pieces per call.
@@ -74,9 +74,19 @@ long long SocketSendPieces(SocketHandle s, const SendPiece* pieces, int count, b
 // Probes an idle connection so that a peer that vanished without a word is
 // found: the first probe after idleSeconds of silence, then one every
 // intervalSeconds; after count unanswered probes the connection fails.
-int SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count);
+bool SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count);
+struct KeepAliveSettings {
+    bool enabled = false;
+    int idleSeconds = 0;
+    int intervalSeconds = 0;
+    int count = 0;
+};
+// The keep-alive settings as the system reports them for this socket. Where
+// the system cannot report a value (Windows before 10 version 1709), the one
+// SocketSetKeepAlive last gave this socket stands in for it.
+bool SocketGetKeepAlive(SocketHandle s, KeepAliveSettings* settings);
 // Allows rebinding a listening port that still has connections in TIME_WAIT.
-int SocketSetReuseAddress(SocketHandle s);
+bool SocketSetReuseAddress(SocketHandle s);
 
 // Error code of the last failed call on this thread, and its text.
 int SocketLastError();

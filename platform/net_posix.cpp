@@ -168,11 +168,11 @@ int SocketShutdown(SocketHandle s) {
 
 int SocketClose(SocketHandle s) { return ::close(Fd(s)) == 0 ? 0 : kSocketError; }
 
-int SocketSetSendTimeout(SocketHandle s, int milliseconds) {
+bool SocketSetSendTimeout(SocketHandle s, int milliseconds) {
     timeval tv{};
     tv.tv_sec = milliseconds / 1000;
     tv.tv_usec = (milliseconds % 1000) * 1000;
-    return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : kSocketError;
+    return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
 long long SocketSendPieces(SocketHandle s, const SendPiece* pieces, int count, bool wait) {
@@ -195,18 +195,34 @@ long long SocketSendPieces(SocketHandle s, const SendPiece* pieces, int count, b
     return r < 0 ? kSocketError : static_cast<long long>(r);
 }
 
-int SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count) {
+bool SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count) {
     int one = 1;
     bool ok = ::setsockopt(Fd(s), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0;
     ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 && ok;
     ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) == 0 && ok;
     ok = ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0 && ok;
-    return ok ? 0 : kSocketError;
+    return ok;
 }
 
-int SocketSetReuseAddress(SocketHandle s) {
+bool SocketGetKeepAlive(SocketHandle s, KeepAliveSettings* settings) {
+    auto read = [s](int level, int name, int* value) {
+        socklen_t length = sizeof *value;
+        return ::getsockopt(Fd(s), level, name, value, &length) == 0;
+    };
+    int enabled = 0;
+    KeepAliveSettings got;
+    if (!read(SOL_SOCKET, SO_KEEPALIVE, &enabled) || !read(IPPROTO_TCP, TCP_KEEPIDLE, &got.idleSeconds) ||
+        !read(IPPROTO_TCP, TCP_KEEPINTVL, &got.intervalSeconds) || !read(IPPROTO_TCP, TCP_KEEPCNT, &got.count)) {
+        return false;
+    }
+    got.enabled = enabled != 0;
+    *settings = got;
+    return true;
+}
+
+bool SocketSetReuseAddress(SocketHandle s) {
     int one = 1;
-    return ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 ? 0 : kSocketError;
+    return ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0;
 }
 
 int SocketLastError() { return errno; }

@@ -39,6 +39,9 @@ struct SocketState {
     // Signalled for pending connections while a listener waits in accept.
     HANDLE acceptReady = nullptr;
     std::atomic<int> sendTimeoutMs{0};
+    // What SocketSetKeepAlive gave the socket, for systems that cannot say.
+    std::mutex keepAliveMutex;
+    KeepAliveSettings keepAlive;
 
     ~SocketState() {
         for (HANDLE h : {shut, received, sent, acceptReady}) {
@@ -74,8 +77,6 @@ void Forget(SocketHandle s) {
 }
 
 ::SOCKET Native(SocketHandle s) { return static_cast<::SOCKET>(s); }
-
-constexpr ::SOCKET INVALID_SOCKET = ~static_cast<::SOCKET>(0);
 
 // Longest a connection waits for a listener whose readiness notice was lost.
 constexpr DWORD kAcceptRecheckMs = 100;
@@ -261,7 +262,13 @@ long long SocketSendPieces(SocketHandle s, const SendPiece* pieces, int count, b
     return FinishOverlapped(Native(s), *state, &ov, state->sendTimeoutMs.load());
 }
 
-int SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count) {
+// The system's TCP_KEEPALIVE (the idle time), TCP_KEEPCNT and TCP_KEEPINTVL,
+// in seconds; these headers lack them.
+constexpr int kTcpKeepIdle = 3;
+constexpr int kTcpKeepCount = 16;
+constexpr int kTcpKeepInterval = 17;
+
+bool SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count) {
     tcp_keepalive values{};
     values.onoff = 1;
     values.keepalivetime = static_cast<ULONG>(idleSeconds) * 1000;
@@ -269,14 +276,41 @@ int SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int
     DWORD returned = 0;
     if (::WSAIoctl(Native(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
                    nullptr) != 0) {
-        return kSocketError;
+        return false;
     }
-    // TCP_KEEPCNT, which these headers lack; systems before Windows 10
-    // version 1703 refuse it and send their own fixed number of probes (10).
-    constexpr int kTcpKeepCount = 16;
+    // Systems before Windows 10 version 1703 refuse the count and send their
+    // own fixed number of probes (10).
     DWORD probes = static_cast<DWORD>(count);
     ::setsockopt(Native(s), IPPROTO_TCP, kTcpKeepCount, reinterpret_cast<const char*>(&probes), sizeof probes);
-    return 0;
+    if (auto state = Lookup(s)) {
+        std::lock_guard<std::mutex> lock(state->keepAliveMutex);
+        state->keepAlive = KeepAliveSettings{true, idleSeconds, intervalSeconds, count};
+    }
+    return true;
+}
+
+bool SocketGetKeepAlive(SocketHandle s, KeepAliveSettings* settings) {
+    BOOL on = FALSE;
+    int length = sizeof on;
+    if (::getsockopt(Native(s), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on), &length) != 0) return false;
+    KeepAliveSettings got;
+    if (auto state = Lookup(s)) {
+        std::lock_guard<std::mutex> lock(state->keepAliveMutex);
+        got = state->keepAlive;
+    }
+    got.enabled = on != FALSE;
+    auto read = [s](int name, int* value) {
+        DWORD v = 0;
+        int size = sizeof v;
+        if (::getsockopt(Native(s), IPPROTO_TCP, name, reinterpret_cast<char*>(&v), &size) == 0) {
+            *value = static_cast<int>(v);
+        }
+    };
+    read(kTcpKeepIdle, &got.idleSeconds);
+    read(kTcpKeepInterval, &got.intervalSeconds);
+    read(kTcpKeepCount, &got.count);
+    *settings = got;
+    return true;
 }
 
 int SocketSendTo(SocketHandle s, const void* data, int length, const SockAddrIn& to) {
@@ -333,20 +367,18 @@ int SocketClose(SocketHandle s) {
     return ::closesocket(Native(s)) == 0 ? 0 : kSocketError;
 }
 
-int SocketSetSendTimeout(SocketHandle s, int milliseconds) {
+bool SocketSetSendTimeout(SocketHandle s, int milliseconds) {
     if (milliseconds < 0) milliseconds = 0;
     // Overlapped sends ignore the system's option, so the bound is kept here.
     if (auto state = Lookup(s)) state->sendTimeoutMs.store(milliseconds);
     DWORD ms = static_cast<DWORD>(milliseconds);
-    return ::setsockopt(Native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) == 0
-               ? 0
-               : kSocketError;
+    return ::setsockopt(Native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) == 0;
 }
 
-int SocketSetReuseAddress(SocketHandle) {
+bool SocketSetReuseAddress(SocketHandle) {
     // Here the option would let a second program take over a port that is
     // in use, and rebinding over closed connections is allowed anyway.
-    return 0;
+    return true;
 }
 
 int SocketLastError() { return ::WSAGetLastError(); }

@@ -42,10 +42,10 @@ private:
 // Result of a non-blocking transfer that could move nothing right now.
 constexpr int kWouldBlock = -2;
 
-int SocketSetNonBlocking(SocketHandle s);
+bool SocketSetNonBlocking(SocketHandle s);
 // Acknowledge received data at once instead of delaying the ACK. The system
 // forgets this after a while, so a loop sets it again after every receive.
-int SocketSetQuickAck(SocketHandle s);
+bool SocketSetQuickAck(SocketHandle s);
 // Bytes received (>0), 0 when the peer closed, kWouldBlock, or kSocketError.
 int SocketRecvNow(SocketHandle s, void* buffer, int size);
 // Bytes sent (>=0), kWouldBlock, or kSocketError.

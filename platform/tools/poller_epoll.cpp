@@ -58,15 +58,14 @@ int Poller::Wait(ReadyEvent* events, int capacity, int timeoutMs) {
     return n;
 }
 
-int SocketSetNonBlocking(SocketHandle s) {
+bool SocketSetNonBlocking(SocketHandle s) {
     int flags = ::fcntl(Fd(s), F_GETFL, 0);
-    if (flags < 0) return kSocketError;
-    return ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : kSocketError;
+    return flags >= 0 && ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-int SocketSetQuickAck(SocketHandle s) {
+bool SocketSetQuickAck(SocketHandle s) {
     int one = 1;
-    return ::setsockopt(Fd(s), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one) == 0 ? 0 : kSocketError;
+    return ::setsockopt(Fd(s), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one) == 0;
 }
 
 int SocketRecvNow(SocketHandle s, void* buffer, int size) {

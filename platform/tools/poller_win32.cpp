@@ -86,14 +86,14 @@ int Poller::Wait(ReadyEvent* events, int capacity, int timeoutMs) {
     return filled;
 }
 
-int SocketSetNonBlocking(SocketHandle s) {
+bool SocketSetNonBlocking(SocketHandle s) {
     u_long on = 1;
-    return ::ioctlsocket(Native(s), FIONBIO, &on) == 0 ? 0 : kSocketError;
+    return ::ioctlsocket(Native(s), FIONBIO, &on) == 0;
 }
 
-int SocketSetQuickAck(SocketHandle) {
+bool SocketSetQuickAck(SocketHandle) {
     // No such setting here; acknowledgements follow the system's own timing.
-    return 0;
+    return true;
 }
 
 // The calls below must not wait even on a blocking socket: they look first.

@@ -292,4 +292,20 @@ TEST(NetSocket, ResolveHostTakesNamesAndDottedAddresses) {
     EXPECT_FALSE(platform::ResolveHost("", &a));
 }
 
-// ---- Connecting and looking up without waiting ----
+// Idle time and interval are both seconds and easily swapped; distinct values
+// read back from the socket itself tell them apart.
+TEST(NetSocket, KeepAliveSettingsReadBackFromTheSocketAsSet) {
+    LoopbackPair p = MakeLoopbackPair();
+    platform::KeepAliveSettings settings;
+    ASSERT_TRUE(platform::SocketGetKeepAlive(p.local->Handle(), &settings));
+    EXPECT_FALSE(settings.enabled);
+    ASSERT_TRUE(platform::SocketSetKeepAlive(p.local->Handle(), 30, 10, 6));
+    ASSERT_TRUE(platform::SocketGetKeepAlive(p.local->Handle(), &settings));
+    EXPECT_TRUE(settings.enabled);
+    EXPECT_EQ(settings.idleSeconds, 30);
+    EXPECT_EQ(settings.intervalSeconds, 10);
+    EXPECT_EQ(settings.count, 6);
+    // The other end of the connection keeps its own.
+    ASSERT_TRUE(platform::SocketGetKeepAlive(p.peer->Handle(), &settings));
+    EXPECT_FALSE(settings.enabled);
+}
