@@ -1,8 +1,8 @@
 #include "platform/net.h"
 
-// winsock2.h must come before windows.h.
-#include <winsock2.h>
-#include <ws2tcpip.h>
+// Brings winsock2.h, which must come before windows.h.
+#include "platform/net_native.h"
+
 #include <mstcpip.h>
 #include <windows.h>
 
@@ -13,16 +13,6 @@
 
 namespace platform {
 namespace {
-
-// WinSock is started once per process, on first use: the programs and the
-// tests reach every socket through this file.
-void EnsureWinsock() {
-    static const bool started = [] {
-        WSADATA data;
-        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    (void)started;
-}
 
 // What a socket needs beyond its handle. On this system neither shutdown()
 // nor anything short of closesocket() wakes a thread blocked in recv or
@@ -76,31 +66,8 @@ void Forget(SocketHandle s) {
     }
 }
 
-::SOCKET Native(SocketHandle s) { return static_cast<::SOCKET>(s); }
-
 // Longest a connection waits for a listener whose readiness notice was lost.
 constexpr DWORD kAcceptRecheckMs = 100;
-
-sockaddr_in ToNative(const SockAddrIn& a) {
-    sockaddr_in n{};
-    n.sin_family = static_cast<ADDRESS_FAMILY>(a.family);
-    n.sin_port = a.port;
-    n.sin_addr.s_addr = a.address;
-    return n;
-}
-
-SockAddrIn FromNative(const sockaddr_in& n) {
-    SockAddrIn a;
-    a.family = n.sin_family;
-    a.port = n.sin_port;
-    a.address = n.sin_addr.s_addr;
-    return a;
-}
-
-void SetNoDelay(::SOCKET s) {
-    BOOL one = TRUE;
-    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-}
 
 // Waits for an overlapped transfer that did not complete at once: until it
 // completes, the socket is shut down, or timeoutMs passes (0: no limit).
@@ -124,11 +91,18 @@ int FinishOverlapped(::SOCKET s, SocketState& state, WSAOVERLAPPED* ov, int time
 
 }  // namespace
 
-std::uint16_t HostToNetShort(std::uint16_t v) { return htons(v); }
-std::uint16_t NetToHostShort(std::uint16_t v) { return ntohs(v); }
+// WinSock is started once per process, on first use: the programs and the
+// tests reach every socket through this layer.
+void StartSockets() {
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
 
 SocketHandle SocketCreate(int family, int type, int protocol) {
-    EnsureWinsock();
+    StartSockets();
     // Overlapped, so that a shutdown can end a transfer another thread waits in;
     // not inherited by child processes.
     ::SOCKET s = ::WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
@@ -136,13 +110,6 @@ SocketHandle SocketCreate(int family, int type, int protocol) {
     Register(s);
     return static_cast<SocketHandle>(s);
 }
-
-int SocketBind(SocketHandle s, const SockAddrIn& addr) {
-    sockaddr_in n = ToNative(addr);
-    return ::bind(Native(s), reinterpret_cast<sockaddr*>(&n), sizeof n) == 0 ? 0 : kSocketError;
-}
-
-int SocketListen(SocketHandle s, int backlog) { return ::listen(Native(s), backlog) == 0 ? 0 : kSocketError; }
 
 SocketHandle SocketAccept(SocketHandle s, SockAddrIn* peer) {
     sockaddr_in n{};
@@ -194,14 +161,6 @@ int SocketConnect(SocketHandle s, const SockAddrIn& addr) {
     sockaddr_in n = ToNative(addr);
     if (::connect(Native(s), reinterpret_cast<sockaddr*>(&n), sizeof n) != 0) return kSocketError;
     SetNoDelay(Native(s));
-    return 0;
-}
-
-int SocketGetName(SocketHandle s, SockAddrIn* addr) {
-    sockaddr_in n{};
-    int len = sizeof n;
-    if (::getsockname(Native(s), reinterpret_cast<sockaddr*>(&n), &len) != 0) return kSocketError;
-    if (addr) *addr = FromNative(n);
     return 0;
 }
 
@@ -313,13 +272,6 @@ bool SocketGetKeepAlive(SocketHandle s, KeepAliveSettings* settings) {
     return true;
 }
 
-int SocketSendTo(SocketHandle s, const void* data, int length, const SockAddrIn& to) {
-    sockaddr_in n = ToNative(to);
-    int r = ::sendto(Native(s), static_cast<const char*>(data), length > 0 ? length : 0, 0,
-                     reinterpret_cast<sockaddr*>(&n), sizeof n);
-    return r < 0 ? kSocketError : r;
-}
-
 int SocketRecv(SocketHandle s, void* buffer, int size) {
     if (size <= 0) return 0;
     auto state = Lookup(s);
@@ -342,15 +294,6 @@ int SocketRecv(SocketHandle s, void* buffer, int size) {
     }
     if (::WSAGetLastError() != WSA_IO_PENDING) return kSocketError;
     return FinishOverlapped(Native(s), *state, &ov, 0);
-}
-
-int SocketRecvFrom(SocketHandle s, void* buffer, int size, SockAddrIn* from) {
-    sockaddr_in n{};
-    int len = sizeof n;
-    int r = ::recvfrom(Native(s), static_cast<char*>(buffer), size > 0 ? size : 0, 0,
-                       reinterpret_cast<sockaddr*>(&n), &len);
-    if (r >= 0 && from) *from = FromNative(n);
-    return r < 0 ? kSocketError : r;
 }
 
 int SocketShutdown(SocketHandle s) {
@@ -398,24 +341,6 @@ std::string SocketErrorText(int code) {
     // Not every system knows a text for every socket error.
     if (result.empty()) result = "Unknown error " + std::to_string(code);
     return result;
-}
-
-bool ResolveHost(const std::string& host, std::uint32_t* address) {
-    EnsureWinsock();
-    if (host.empty()) return false;
-    in_addr dotted{};
-    if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
-        *address = dotted.s_addr;
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list) return false;
-    *address = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(list);
-    return true;
 }
 
 }  // namespace platform
