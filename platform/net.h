@@ -1,6 +1,7 @@
 // Thin socket layer: WinSock-shaped results over the host's socket API.
 // A handle is kNoSocket when no socket is open; calls give 0 on success,
-// byte counts for transfers and kSocketError (-1) on failure.
+// byte counts for transfers and kSocketError (-1) on failure, except the
+// option setters, which answer yes or no.
 #pragma once
 
 #include <cstddef>

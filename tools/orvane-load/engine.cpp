@@ -11,9 +11,9 @@
 #include "histogram.h"
 #include "payload.h"
 #include "platform/net.h"
+#include "platform/thread.h"
 #include "platform/tools/poller.h"
 #include "platform/tools/process.h"
-#include "platform/thread.h"
 #include "protocol/messages.h"
 
 namespace load {
