@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/net_socket.h"
-#include "platform/poller.h"
+#include "platform/tools/poller.h"
 #include "support/loopback.h"
 
 namespace {
@@ -31,7 +31,7 @@ struct Pair {
 
 // A local socket pair: the cheapest stream the line reader can sit on.
 Pair MakeLocalPair() {
-    platform::SOCKET s[2];
+    platform::SocketHandle s[2];
     if (!platform::SocketPair(s)) throw std::runtime_error("no socket pair");
     return {std::make_unique<CNetSocket>(s[0]), std::make_unique<CNetSocket>(s[1])};
 }

@@ -70,7 +70,7 @@ CServerConnection::Attempt CServerConnection::PollConnect() {
             case platform::HostLookup::Result::kFound: {
                 StartConnect(address);
                 int started = platform::SocketConnectStart(socket_.Handle(), serverAddress_);
-                if (started == platform::SOCKET_ERROR) return Settle(Attempt::kFailed);
+                if (started == platform::kSocketError) return Settle(Attempt::kFailed);
                 if (started == 0) return Settle(StartReceiving() ? Attempt::kConnected : Attempt::kFailed);
                 break;
             }
@@ -85,7 +85,7 @@ CServerConnection::Attempt CServerConnection::PollConnect() {
     }
     int state = platform::SocketConnectPoll(socket_.Handle());
     if (state == 0) return Settle(StartReceiving() ? Attempt::kConnected : Attempt::kFailed);
-    if (state == platform::SOCKET_ERROR || late) return Settle(Attempt::kFailed);
+    if (state == platform::kSocketError || late) return Settle(Attempt::kFailed);
     return Attempt::kConnecting;
 }
 

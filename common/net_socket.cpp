@@ -4,19 +4,19 @@
 
 #include "platform/message_box.h"
 
-using platform::INVALID_SOCKET;
-using platform::SOCKET;
-using platform::SOCKET_ERROR;
+using platform::kNoSocket;
+using platform::SocketHandle;
+using platform::kSocketError;
 
 CNetSocket::CNetSocket() = default;
 
-CNetSocket::CNetSocket(SOCKET handle) : socketHandle_(handle) {}
+CNetSocket::CNetSocket(SocketHandle handle) : socketHandle_(handle) {}
 
 CNetSocket::CNetSocket(int family, int type, int protocol) { Create(family, type, protocol); }
 
 CNetSocket::~CNetSocket() {
-    SOCKET h = socketHandle_.exchange(INVALID_SOCKET);
-    if (h != INVALID_SOCKET) {
+    SocketHandle h = socketHandle_.exchange(kNoSocket);
+    if (h != kNoSocket) {
         platform::SocketShutdown(h);
         platform::SocketClose(h);
     }
@@ -24,30 +24,30 @@ CNetSocket::~CNetSocket() {
 }
 
 void CNetSocket::ReleaseRetired() {
-    if (retired_ != INVALID_SOCKET) {
+    if (retired_ != kNoSocket) {
         platform::SocketClose(retired_);
-        retired_ = INVALID_SOCKET;
+        retired_ = kNoSocket;
     }
 }
 
-SOCKET CNetSocket::Create(int family, int type, int protocol) {
-    SOCKET old = socketHandle_.exchange(INVALID_SOCKET);
-    if (old != INVALID_SOCKET) {
+SocketHandle CNetSocket::Create(int family, int type, int protocol) {
+    SocketHandle old = socketHandle_.exchange(kNoSocket);
+    if (old != kNoSocket) {
         platform::SocketShutdown(old);
         platform::SocketClose(old);
     }
     ReleaseRetired();
     lineCount_ = 0;
     skippingLine_ = false;
-    SOCKET h = platform::SocketCreate(family, type, protocol);
-    if (h == INVALID_SOCKET) platform::Fatal(platform::SocketErrorText(platform::SocketLastError()));
+    SocketHandle h = platform::SocketCreate(family, type, protocol);
+    if (h == kNoSocket) platform::Fatal(platform::SocketErrorText(platform::SocketLastError()));
     socketHandle_.store(h);
     return h;
 }
 
 int CNetSocket::Close() {
-    SOCKET h = socketHandle_.exchange(INVALID_SOCKET);
-    if (h == INVALID_SOCKET) return SOCKET_ERROR;
+    SocketHandle h = socketHandle_.exchange(kNoSocket);
+    if (h == kNoSocket) return kSocketError;
     int result = platform::SocketShutdown(h);
     ReleaseRetired();
     retired_ = h;
@@ -55,8 +55,8 @@ int CNetSocket::Close() {
 }
 
 std::unique_ptr<CNetSocket> CNetSocket::Accept(platform::SockAddrIn* peer) {
-    SOCKET h = platform::SocketAccept(Handle(), peer);
-    if (h == INVALID_SOCKET) return nullptr;
+    SocketHandle h = platform::SocketAccept(Handle(), peer);
+    if (h == kNoSocket) return nullptr;
     return std::make_unique<CNetSocket>(h);
 }
 
@@ -75,8 +75,8 @@ int CNetSocket::GetSockName(platform::SockAddrIn* address) {
 }
 
 int CNetSocket::Send(const void* data, int length) {
-    SOCKET h = Handle();
-    if (h == INVALID_SOCKET) return -1;
+    SocketHandle h = Handle();
+    if (h == kNoSocket) return -1;
     return platform::SocketSend(h, data, length);
 }
 
@@ -86,7 +86,7 @@ int CNetSocket::SendTo(const void* data, int length, const platform::SockAddrIn&
 
 int CNetSocket::Receive(void* buffer, int size, int wholeCount) {
     if (size <= 0) return 0;
-    SOCKET h = Handle();
+    SocketHandle h = Handle();
     if (!wholeCount) {
         int r = platform::SocketRecv(h, buffer, size);
         if (r < 0) {
@@ -170,8 +170,8 @@ int CNetSocket::ReceiveLine(char* destination, int maxLength) {
             skippingLine_ = true;
             return delivered;
         }
-        SOCKET h = Handle();
-        if (h == INVALID_SOCKET) return -1;
+        SocketHandle h = Handle();
+        if (h == kNoSocket) return -1;
         int r = platform::SocketRecv(h, lineBuffer_ + lineCount_, kLineBufferSize - lineCount_);
         if (r <= 0) return -1;
         lineCount_ += r;

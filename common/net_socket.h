@@ -13,7 +13,7 @@ public:
 
     CNetSocket();
     // Adopts an open socket.
-    explicit CNetSocket(platform::SOCKET handle);
+    explicit CNetSocket(platform::SocketHandle handle);
     // Creates a socket at once.
     CNetSocket(int family, int type, int protocol);
     ~CNetSocket();
@@ -23,9 +23,9 @@ public:
     // Makes a new socket. A socket this object still holds is closed first and
     // the line buffer starts empty. When no socket can be made the program
     // reports the system's reason and ends.
-    platform::SOCKET Create(int family, int type, int protocol);
+    platform::SocketHandle Create(int family, int type, int protocol);
     // Ends the connection: a thread blocked receiving on it returns at once.
-    // 0, or SOCKET_ERROR when no socket was open.
+    // 0, or kSocketError when no socket was open.
     int Close();
 
     // The accepted connection, or null when accept failed.
@@ -53,18 +53,18 @@ public:
     // what is buffered, without waiting for the network.
     bool HasBufferedLine(int maxLength) const;
 
-    platform::SOCKET Handle() const { return socketHandle_.load(); }
+    platform::SocketHandle Handle() const { return socketHandle_.load(); }
     // Bytes held in the line buffer that no line has delivered yet.
     int BufferedBytes() const { return lineCount_; }
 
 private:
     void ReleaseRetired();
 
-    std::atomic<platform::SOCKET> socketHandle_{platform::INVALID_SOCKET};
+    std::atomic<platform::SocketHandle> socketHandle_{platform::kNoSocket};
     // A socket that Close has shut down. Its descriptor is released only when
     // no thread can be using it any more (the next Create, or destruction), so
     // that a receiver still on its way into recv never meets a reused number.
-    platform::SOCKET retired_ = platform::INVALID_SOCKET;
+    platform::SocketHandle retired_ = platform::kNoSocket;
     char lineBuffer_[kLineBufferSize];
     int lineCount_ = 0;
     // The rest of an over-long line is being skipped up to its line end.

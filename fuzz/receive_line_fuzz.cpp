@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/net_socket.h"
-#include "platform/poller.h"
+#include "platform/tools/poller.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         chunks.push_back(std::move(chunk));
     }
 
-    platform::SOCKET pair[2];
+    platform::SocketHandle pair[2];
     if (!platform::SocketPair(pair)) return 0;
     CNetSocket reader(pair[0]);
     CNetSocket writer(pair[1]);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/net_socket.h"
-#include "platform/poller.h"
+#include "platform/tools/poller.h"
 #include "platform/thread.h"
 #include "protocol/messages.h"
 #include "server/master_thread.h"
@@ -67,7 +67,7 @@ void Reset(World& w) {
             Sleep1();
         }
         s.WaitForThreads();
-        platform::SOCKET pair[2];
+        platform::SocketHandle pair[2];
         if (!platform::SocketPair(pair)) std::abort();
         auto connection = std::make_unique<CNetSocket>(pair[0]);
         w.peers[i] = std::make_unique<CNetSocket>(pair[1]);

@@ -18,7 +18,4 @@ void InstallStopSignals();
 // and the server must keep running until a signal.
 void WaitForStopRequest();
 
-// Makes WaitForStopRequest return, as a stop signal would.
-void RequestStop();
-
 }  // namespace platform

@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "platform/console_input.h"
+
 namespace platform {
 namespace {
 
@@ -30,20 +32,12 @@ void EnsurePipe() {
 
 }  // namespace
 
-bool ReadConsoleLine(std::string* line) {
-    line->clear();
-    bool any = false;
-    char c;
+bool ReadInputByte(char* c) {
     for (;;) {
-        ssize_t r = ::read(STDIN_FILENO, &c, 1);
+        ssize_t r = ::read(STDIN_FILENO, c, 1);
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return any;
-        any = true;
-        if (c == '\n') break;
-        line->push_back(c);
+        return r == 1;
     }
-    if (!line->empty() && line->back() == '\r') line->pop_back();
-    return true;
 }
 
 void InstallStopSignals() {
@@ -56,11 +50,6 @@ void InstallStopSignals() {
     ::sigaction(SIGTERM, &sa, nullptr);
     // Writing to a connection the peer has closed must not end the process.
     ::signal(SIGPIPE, SIG_IGN);
-}
-
-void RequestStop() {
-    EnsurePipe();
-    OnStopSignal(0);
 }
 
 void WaitForStopRequest() {

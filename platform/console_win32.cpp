@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "platform/console_input.h"
+
 namespace platform {
 namespace {
 
@@ -35,17 +37,11 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
     return TRUE;
 }
 
-// Reads one byte of standard input; false at its end or on an error.
-bool ReadByte(char* c) {
-    DWORD got = 0;
-    return ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), c, 1, &got, nullptr) && got == 1;
-}
-
 // Watches standard input for Enter. It may stay blocked in a read for good,
 // so it is never joined: the process ends without waiting for it.
 DWORD WINAPI WatchInput(LPVOID) {
     char c;
-    while (ReadByte(&c)) {
+    while (ReadInputByte(&c)) {
         if (c == '\n' || c == '\r') {
             ::SetEvent(StopEvent());
             return 0;
@@ -57,18 +53,10 @@ DWORD WINAPI WatchInput(LPVOID) {
 
 }  // namespace
 
-bool ReadConsoleLine(std::string* line) {
+bool ReadInputByte(char* c) {
     (void)binaryOutput;
-    line->clear();
-    bool any = false;
-    char c;
-    while (ReadByte(&c)) {
-        any = true;
-        if (c == '\n') break;
-        line->push_back(c);
-    }
-    if (!line->empty() && line->back() == '\r') line->pop_back();
-    return any;
+    DWORD got = 0;
+    return ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), c, 1, &got, nullptr) && got == 1;
 }
 
 void InstallStopSignals() {
@@ -77,8 +65,6 @@ void InstallStopSignals() {
     ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
-
-void RequestStop() { ::SetEvent(StopEvent()); }
 
 void WaitForStopRequest() {
     HANDLE stop = StopEvent();

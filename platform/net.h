@@ -1,6 +1,7 @@
 // Thin socket layer: WinSock-shaped results over the host's socket API.
-// A handle is INVALID_SOCKET when no socket is open; calls give 0 on success,
-// byte counts for transfers and SOCKET_ERROR (-1) on failure.
+// A handle is kNoSocket when no socket is open; calls give 0 on success,
+// byte counts for transfers and kSocketError (-1) on failure, except the
+// option setters, which answer yes or no.
 #pragma once
 
 #include <cstddef>
@@ -9,9 +10,9 @@
 
 namespace platform {
 
-using SOCKET = std::intptr_t;
-constexpr SOCKET INVALID_SOCKET = -1;
-constexpr int SOCKET_ERROR = -1;
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kNoSocket = -1;
+constexpr int kSocketError = -1;
 
 constexpr int kAfInet = 2;      // AF_INET
 constexpr int kSockStream = 1;  // SOCK_STREAM
@@ -32,36 +33,36 @@ std::uint16_t HostToNetShort(std::uint16_t v);
 std::uint16_t NetToHostShort(std::uint16_t v);
 
 // Every new socket is made so that sending never raises SIGPIPE.
-SOCKET SocketCreate(int family, int type, int protocol);
-int SocketBind(SOCKET s, const SockAddrIn& addr);
-int SocketListen(SOCKET s, int backlog);
+SocketHandle SocketCreate(int family, int type, int protocol);
+int SocketBind(SocketHandle s, const SockAddrIn& addr);
+int SocketListen(SocketHandle s, int backlog);
 // Accepted connections get TCP_NODELAY: voice frames are small and must not
 // wait for Nagle.
-SOCKET SocketAccept(SOCKET s, SockAddrIn* peer);
+SocketHandle SocketAccept(SocketHandle s, SockAddrIn* peer);
 // Connected sockets get TCP_NODELAY as well.
-int SocketConnect(SOCKET s, const SockAddrIn& addr);
+int SocketConnect(SocketHandle s, const SockAddrIn& addr);
 // Connecting without waiting: the socket is made non-blocking and the
 // connection is started. 0 when it is already made, kConnectPending while
-// it is under way (ask SocketConnectPoll), SOCKET_ERROR when it failed.
+// it is under way (ask SocketConnectPoll), kSocketError when it failed.
 constexpr int kConnectPending = 1;
-int SocketConnectStart(SOCKET s, const SockAddrIn& addr);
+int SocketConnectStart(SocketHandle s, const SockAddrIn& addr);
 // 0 once the connection is made (the socket blocks again and has
 // TCP_NODELAY, like one from SocketConnect), kConnectPending while under way,
-// SOCKET_ERROR when it failed. Never waits.
-int SocketConnectPoll(SOCKET s);
-int SocketGetName(SOCKET s, SockAddrIn* addr);
-int SocketSend(SOCKET s, const void* data, int length);
-int SocketSendTo(SOCKET s, const void* data, int length, const SockAddrIn& to);
-int SocketRecv(SOCKET s, void* buffer, int size);
-int SocketRecvFrom(SOCKET s, void* buffer, int size, SockAddrIn* from);
+// kSocketError when it failed. Never waits.
+int SocketConnectPoll(SocketHandle s);
+int SocketGetName(SocketHandle s, SockAddrIn* addr);
+int SocketSend(SocketHandle s, const void* data, int length);
+int SocketSendTo(SocketHandle s, const void* data, int length, const SockAddrIn& to);
+int SocketRecv(SocketHandle s, void* buffer, int size);
+int SocketRecvFrom(SocketHandle s, void* buffer, int size, SockAddrIn* from);
 // Ends both directions: a thread blocked in recv or send on this socket
 // returns at once. The descriptor itself stays allocated until SocketClose.
-int SocketShutdown(SOCKET s);
-int SocketClose(SOCKET s);
+int SocketShutdown(SocketHandle s);
+int SocketClose(SocketHandle s);
 // Bounds how long one send may block (0 = no bound).
-int SocketSetSendTimeout(SOCKET s, int milliseconds);
+bool SocketSetSendTimeout(SocketHandle s, int milliseconds);
 // Sends the pieces in order with one call, as if they were one buffer: the
-// bytes sent (possibly fewer than all), or SOCKET_ERROR. At most
+// bytes sent (possibly fewer than all), or kSocketError. At most
 // kMaxSendPieces pieces per call.
 struct SendPiece {
     const void* data = nullptr;
@@ -70,13 +71,23 @@ struct SendPiece {
 constexpr int kMaxSendPieces = 1024;
 // With wait false it sends only what fits into the socket's buffer now and
 // never blocks (0 bytes when nothing fits).
-long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wait = true);
+long long SocketSendPieces(SocketHandle s, const SendPiece* pieces, int count, bool wait = true);
 // Probes an idle connection so that a peer that vanished without a word is
 // found: the first probe after idleSeconds of silence, then one every
 // intervalSeconds; after count unanswered probes the connection fails.
-int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count);
+bool SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count);
+struct KeepAliveSettings {
+    bool enabled = false;
+    int idleSeconds = 0;
+    int intervalSeconds = 0;
+    int count = 0;
+};
+// The keep-alive settings as the system reports them for this socket. Where
+// the system cannot report a value (Windows before 10 version 1709), the one
+// SocketSetKeepAlive last gave this socket stands in for it.
+bool SocketGetKeepAlive(SocketHandle s, KeepAliveSettings* settings);
 // Allows rebinding a listening port that still has connections in TIME_WAIT.
-int SocketSetReuseAddress(SOCKET s);
+bool SocketSetReuseAddress(SocketHandle s);
 
 // Error code of the last failed call on this thread, and its text.
 int SocketLastError();

@@ -1,14 +1,10 @@
 #include "platform/net.h"
 
-// winsock2.h must come before windows.h.
-#include <winsock2.h>
-#include <ws2tcpip.h>
+// Brings winsock2.h, which must come before windows.h.
+#include "platform/net_native.h"
+
 #include <mstcpip.h>
 #include <windows.h>
-
-// The system's names for these stand for its own types; ours are in net.h.
-#undef INVALID_SOCKET
-#undef SOCKET_ERROR
 
 #include <atomic>
 #include <memory>
@@ -17,16 +13,6 @@
 
 namespace platform {
 namespace {
-
-// WinSock is started once per process, on first use: the programs and the
-// tests reach every socket through this file.
-void EnsureWinsock() {
-    static const bool started = [] {
-        WSADATA data;
-        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    (void)started;
-}
 
 // What a socket needs beyond its handle. On this system neither shutdown()
 // nor anything short of closesocket() wakes a thread blocked in recv or
@@ -43,6 +29,9 @@ struct SocketState {
     // Signalled for pending connections while a listener waits in accept.
     HANDLE acceptReady = nullptr;
     std::atomic<int> sendTimeoutMs{0};
+    // What SocketSetKeepAlive gave the socket, for systems that cannot say.
+    std::mutex keepAliveMutex;
+    KeepAliveSettings keepAlive;
 
     ~SocketState() {
         for (HANDLE h : {shut, received, sent, acceptReady}) {
@@ -53,21 +42,21 @@ struct SocketState {
 };
 
 std::mutex registryMutex;
-std::unordered_map<SOCKET, std::shared_ptr<SocketState>> registry;
+std::unordered_map<SocketHandle, std::shared_ptr<SocketState>> registry;
 
 void Register(::SOCKET s) {
     auto state = std::make_shared<SocketState>();
     std::lock_guard<std::mutex> lock(registryMutex);
-    registry[static_cast<SOCKET>(s)] = std::move(state);
+    registry[static_cast<SocketHandle>(s)] = std::move(state);
 }
 
-std::shared_ptr<SocketState> Lookup(SOCKET s) {
+std::shared_ptr<SocketState> Lookup(SocketHandle s) {
     std::lock_guard<std::mutex> lock(registryMutex);
     auto it = registry.find(s);
     return it == registry.end() ? nullptr : it->second;
 }
 
-void Forget(SOCKET s) {
+void Forget(SocketHandle s) {
     std::shared_ptr<SocketState> state;  // released outside the lock
     std::lock_guard<std::mutex> lock(registryMutex);
     auto it = registry.find(s);
@@ -77,37 +66,12 @@ void Forget(SOCKET s) {
     }
 }
 
-::SOCKET Native(SOCKET s) { return static_cast<::SOCKET>(s); }
-
-constexpr ::SOCKET kNoSocket = ~static_cast<::SOCKET>(0);
-
 // Longest a connection waits for a listener whose readiness notice was lost.
 constexpr DWORD kAcceptRecheckMs = 100;
 
-sockaddr_in ToNative(const SockAddrIn& a) {
-    sockaddr_in n{};
-    n.sin_family = static_cast<ADDRESS_FAMILY>(a.family);
-    n.sin_port = a.port;
-    n.sin_addr.s_addr = a.address;
-    return n;
-}
-
-SockAddrIn FromNative(const sockaddr_in& n) {
-    SockAddrIn a;
-    a.family = n.sin_family;
-    a.port = n.sin_port;
-    a.address = n.sin_addr.s_addr;
-    return a;
-}
-
-void SetNoDelay(::SOCKET s) {
-    BOOL one = TRUE;
-    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-}
-
 // Waits for an overlapped transfer that did not complete at once: until it
 // completes, the socket is shut down, or timeoutMs passes (0: no limit).
-// The byte count, or SOCKET_ERROR.
+// The byte count, or kSocketError.
 int FinishOverlapped(::SOCKET s, SocketState& state, WSAOVERLAPPED* ov, int timeoutMs) {
     HANDLE events[2] = {ov->hEvent, state.shut};
     DWORD limit = timeoutMs > 0 ? static_cast<DWORD>(timeoutMs) : INFINITE;
@@ -122,32 +86,32 @@ int FinishOverlapped(::SOCKET s, SocketState& state, WSAOVERLAPPED* ov, int time
     DWORD flags = 0;
     if (::WSAGetOverlappedResult(s, ov, &count, TRUE, &flags)) return static_cast<int>(count);
     if (reason != 0) ::WSASetLastError(reason);
-    return SOCKET_ERROR;
+    return kSocketError;
 }
 
 }  // namespace
 
-std::uint16_t HostToNetShort(std::uint16_t v) { return htons(v); }
-std::uint16_t NetToHostShort(std::uint16_t v) { return ntohs(v); }
+// WinSock is started once per process, on first use: the programs and the
+// tests reach every socket through this layer.
+void StartSockets() {
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
 
-SOCKET SocketCreate(int family, int type, int protocol) {
-    EnsureWinsock();
+SocketHandle SocketCreate(int family, int type, int protocol) {
+    StartSockets();
     // Overlapped, so that a shutdown can end a transfer another thread waits in;
     // not inherited by child processes.
     ::SOCKET s = ::WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-    if (s == kNoSocket) return INVALID_SOCKET;
+    if (s == INVALID_SOCKET) return kNoSocket;
     Register(s);
-    return static_cast<SOCKET>(s);
+    return static_cast<SocketHandle>(s);
 }
 
-int SocketBind(SOCKET s, const SockAddrIn& addr) {
-    sockaddr_in n = ToNative(addr);
-    return ::bind(Native(s), reinterpret_cast<sockaddr*>(&n), sizeof n) == 0 ? 0 : SOCKET_ERROR;
-}
-
-int SocketListen(SOCKET s, int backlog) { return ::listen(Native(s), backlog) == 0 ? 0 : SOCKET_ERROR; }
-
-SOCKET SocketAccept(SOCKET s, SockAddrIn* peer) {
+SocketHandle SocketAccept(SocketHandle s, SockAddrIn* peer) {
     sockaddr_in n{};
     int len = sizeof n;
     auto state = Lookup(s);
@@ -160,24 +124,24 @@ SOCKET SocketAccept(SOCKET s, SockAddrIn* peer) {
         if (!state->acceptReady) {
             state->acceptReady = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
             if (!state->acceptReady || ::WSAEventSelect(Native(s), state->acceptReady, FD_ACCEPT) != 0) {
-                return INVALID_SOCKET;
+                return kNoSocket;
             }
         }
         for (;;) {
             if (state->IsShut()) {
                 ::WSASetLastError(WSAESHUTDOWN);
-                return INVALID_SOCKET;
+                return kNoSocket;
             }
             len = sizeof n;
             accepted = ::accept(Native(s), reinterpret_cast<sockaddr*>(&n), &len);
-            if (accepted != kNoSocket || ::WSAGetLastError() != WSAEWOULDBLOCK) break;
+            if (accepted != INVALID_SOCKET || ::WSAGetLastError() != WSAEWOULDBLOCK) break;
             // A notice can go missing when connections come close together
             // (seen under Wine: the listener readable, its event never
             // set), so the wait is bounded and accept is simply tried again.
             HANDLE events[2] = {state->acceptReady, state->shut};
             ::WaitForMultipleObjects(2, events, FALSE, kAcceptRecheckMs);
         }
-        if (accepted != kNoSocket) {
+        if (accepted != INVALID_SOCKET) {
             // A connection inherits the listener's event reporting, which
             // would make it non-blocking.
             ::WSAEventSelect(accepted, nullptr, 0);
@@ -185,39 +149,31 @@ SOCKET SocketAccept(SOCKET s, SockAddrIn* peer) {
             ::ioctlsocket(accepted, FIONBIO, &blocking);
         }
     }
-    if (accepted == kNoSocket) return INVALID_SOCKET;
+    if (accepted == INVALID_SOCKET) return kNoSocket;
     ::SetHandleInformation(reinterpret_cast<HANDLE>(accepted), HANDLE_FLAG_INHERIT, 0);
     Register(accepted);
     SetNoDelay(accepted);
     if (peer) *peer = FromNative(n);
-    return static_cast<SOCKET>(accepted);
+    return static_cast<SocketHandle>(accepted);
 }
 
-int SocketConnect(SOCKET s, const SockAddrIn& addr) {
+int SocketConnect(SocketHandle s, const SockAddrIn& addr) {
     sockaddr_in n = ToNative(addr);
-    if (::connect(Native(s), reinterpret_cast<sockaddr*>(&n), sizeof n) != 0) return SOCKET_ERROR;
+    if (::connect(Native(s), reinterpret_cast<sockaddr*>(&n), sizeof n) != 0) return kSocketError;
     SetNoDelay(Native(s));
     return 0;
 }
 
-int SocketGetName(SOCKET s, SockAddrIn* addr) {
-    sockaddr_in n{};
-    int len = sizeof n;
-    if (::getsockname(Native(s), reinterpret_cast<sockaddr*>(&n), &len) != 0) return SOCKET_ERROR;
-    if (addr) *addr = FromNative(n);
-    return 0;
-}
-
-int SocketSend(SOCKET s, const void* data, int length) {
+int SocketSend(SocketHandle s, const void* data, int length) {
     if (length <= 0) return 0;
     auto state = Lookup(s);
     if (!state) {
         int r = ::send(Native(s), static_cast<const char*>(data), length, 0);
-        return r < 0 ? SOCKET_ERROR : r;
+        return r < 0 ? kSocketError : r;
     }
     if (state->IsShut()) {
         ::WSASetLastError(WSAESHUTDOWN);
-        return SOCKET_ERROR;
+        return kSocketError;
     }
     WSABUF buffer{static_cast<ULONG>(length), const_cast<char*>(static_cast<const char*>(data))};
     WSAOVERLAPPED ov{};
@@ -225,11 +181,11 @@ int SocketSend(SOCKET s, const void* data, int length) {
     ::ResetEvent(ov.hEvent);
     DWORD sent = 0;
     if (::WSASend(Native(s), &buffer, 1, &sent, 0, &ov, nullptr) == 0) return static_cast<int>(sent);
-    if (::WSAGetLastError() != WSA_IO_PENDING) return SOCKET_ERROR;
+    if (::WSAGetLastError() != WSA_IO_PENDING) return kSocketError;
     return FinishOverlapped(Native(s), *state, &ov, state->sendTimeoutMs.load());
 }
 
-long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wait) {
+long long SocketSendPieces(SocketHandle s, const SendPiece* pieces, int count, bool wait) {
     if (count <= 0) return 0;
     // Sending only what fits now would need the connection in non-blocking
     // mode while its reader's overlapped receive is under way; instead
@@ -247,13 +203,13 @@ long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wa
     auto state = Lookup(s);
     if (state && state->IsShut()) {
         ::WSASetLastError(WSAESHUTDOWN);
-        return SOCKET_ERROR;
+        return kSocketError;
     }
     DWORD sent = 0;
     if (!state) {
         return ::WSASend(Native(s), buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0
                    ? static_cast<long long>(sent)
-                   : SOCKET_ERROR;
+                   : kSocketError;
     }
     WSAOVERLAPPED ov{};
     ov.hEvent = state->sent;
@@ -261,11 +217,17 @@ long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wa
     if (::WSASend(Native(s), buffers, static_cast<DWORD>(count), &sent, 0, &ov, nullptr) == 0) {
         return static_cast<long long>(sent);
     }
-    if (::WSAGetLastError() != WSA_IO_PENDING) return SOCKET_ERROR;
+    if (::WSAGetLastError() != WSA_IO_PENDING) return kSocketError;
     return FinishOverlapped(Native(s), *state, &ov, state->sendTimeoutMs.load());
 }
 
-int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count) {
+// The system's TCP_KEEPALIVE (the idle time), TCP_KEEPCNT and TCP_KEEPINTVL,
+// in seconds; these headers lack them.
+constexpr int kTcpKeepIdle = 3;
+constexpr int kTcpKeepCount = 16;
+constexpr int kTcpKeepInterval = 17;
+
+bool SocketSetKeepAlive(SocketHandle s, int idleSeconds, int intervalSeconds, int count) {
     tcp_keepalive values{};
     values.onoff = 1;
     values.keepalivetime = static_cast<ULONG>(idleSeconds) * 1000;
@@ -273,33 +235,53 @@ int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count
     DWORD returned = 0;
     if (::WSAIoctl(Native(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
                    nullptr) != 0) {
-        return SOCKET_ERROR;
+        return false;
     }
-    // TCP_KEEPCNT, which these headers lack; systems before Windows 10
-    // version 1703 refuse it and send their own fixed number of probes (10).
-    constexpr int kTcpKeepCount = 16;
+    // Systems before Windows 10 version 1703 refuse the count and send their
+    // own fixed number of probes (10).
     DWORD probes = static_cast<DWORD>(count);
     ::setsockopt(Native(s), IPPROTO_TCP, kTcpKeepCount, reinterpret_cast<const char*>(&probes), sizeof probes);
-    return 0;
+    if (auto state = Lookup(s)) {
+        std::lock_guard<std::mutex> lock(state->keepAliveMutex);
+        state->keepAlive = KeepAliveSettings{true, idleSeconds, intervalSeconds, count};
+    }
+    return true;
 }
 
-int SocketSendTo(SOCKET s, const void* data, int length, const SockAddrIn& to) {
-    sockaddr_in n = ToNative(to);
-    int r = ::sendto(Native(s), static_cast<const char*>(data), length > 0 ? length : 0, 0,
-                     reinterpret_cast<sockaddr*>(&n), sizeof n);
-    return r < 0 ? SOCKET_ERROR : r;
+bool SocketGetKeepAlive(SocketHandle s, KeepAliveSettings* settings) {
+    BOOL on = FALSE;
+    int length = sizeof on;
+    if (::getsockopt(Native(s), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on), &length) != 0) return false;
+    KeepAliveSettings got;
+    if (auto state = Lookup(s)) {
+        std::lock_guard<std::mutex> lock(state->keepAliveMutex);
+        got = state->keepAlive;
+    }
+    got.enabled = on != FALSE;
+    auto read = [s](int name, int* value) {
+        DWORD v = 0;
+        int size = sizeof v;
+        if (::getsockopt(Native(s), IPPROTO_TCP, name, reinterpret_cast<char*>(&v), &size) == 0) {
+            *value = static_cast<int>(v);
+        }
+    };
+    read(kTcpKeepIdle, &got.idleSeconds);
+    read(kTcpKeepInterval, &got.intervalSeconds);
+    read(kTcpKeepCount, &got.count);
+    *settings = got;
+    return true;
 }
 
-int SocketRecv(SOCKET s, void* buffer, int size) {
+int SocketRecv(SocketHandle s, void* buffer, int size) {
     if (size <= 0) return 0;
     auto state = Lookup(s);
     if (!state) {
         int r = ::recv(Native(s), static_cast<char*>(buffer), size, 0);
-        return r < 0 ? SOCKET_ERROR : r;
+        return r < 0 ? kSocketError : r;
     }
     if (state->IsShut()) {
         ::WSASetLastError(WSAESHUTDOWN);
-        return SOCKET_ERROR;
+        return kSocketError;
     }
     WSABUF wsaBuffer{static_cast<ULONG>(size), static_cast<char*>(buffer)};
     WSAOVERLAPPED ov{};
@@ -310,47 +292,36 @@ int SocketRecv(SOCKET s, void* buffer, int size) {
     if (::WSARecv(Native(s), &wsaBuffer, 1, &received, &flags, &ov, nullptr) == 0) {
         return static_cast<int>(received);
     }
-    if (::WSAGetLastError() != WSA_IO_PENDING) return SOCKET_ERROR;
+    if (::WSAGetLastError() != WSA_IO_PENDING) return kSocketError;
     return FinishOverlapped(Native(s), *state, &ov, 0);
 }
 
-int SocketRecvFrom(SOCKET s, void* buffer, int size, SockAddrIn* from) {
-    sockaddr_in n{};
-    int len = sizeof n;
-    int r = ::recvfrom(Native(s), static_cast<char*>(buffer), size > 0 ? size : 0, 0,
-                       reinterpret_cast<sockaddr*>(&n), &len);
-    if (r >= 0 && from) *from = FromNative(n);
-    return r < 0 ? SOCKET_ERROR : r;
-}
-
-int SocketShutdown(SOCKET s) {
+int SocketShutdown(SocketHandle s) {
     auto state = Lookup(s);
     if (state) ::SetEvent(state->shut);
     // A listener, or a connection the peer already ended, is not connected;
     // that is not a failure of ours.
     if (::shutdown(Native(s), SD_BOTH) == 0 || ::WSAGetLastError() == WSAENOTCONN) return 0;
-    return SOCKET_ERROR;
+    return kSocketError;
 }
 
-int SocketClose(SOCKET s) {
+int SocketClose(SocketHandle s) {
     Forget(s);
-    return ::closesocket(Native(s)) == 0 ? 0 : SOCKET_ERROR;
+    return ::closesocket(Native(s)) == 0 ? 0 : kSocketError;
 }
 
-int SocketSetSendTimeout(SOCKET s, int milliseconds) {
+bool SocketSetSendTimeout(SocketHandle s, int milliseconds) {
     if (milliseconds < 0) milliseconds = 0;
     // Overlapped sends ignore the system's option, so the bound is kept here.
     if (auto state = Lookup(s)) state->sendTimeoutMs.store(milliseconds);
     DWORD ms = static_cast<DWORD>(milliseconds);
-    return ::setsockopt(Native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) == 0
-               ? 0
-               : SOCKET_ERROR;
+    return ::setsockopt(Native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) == 0;
 }
 
-int SocketSetReuseAddress(SOCKET) {
+bool SocketSetReuseAddress(SocketHandle) {
     // Here the option would let a second program take over a port that is
     // in use, and rebinding over closed connections is allowed anyway.
-    return 0;
+    return true;
 }
 
 int SocketLastError() { return ::WSAGetLastError(); }
@@ -370,24 +341,6 @@ std::string SocketErrorText(int code) {
     // Not every system knows a text for every socket error.
     if (result.empty()) result = "Unknown error " + std::to_string(code);
     return result;
-}
-
-bool ResolveHost(const std::string& host, std::uint32_t* address) {
-    EnsureWinsock();
-    if (host.empty()) return false;
-    in_addr dotted{};
-    if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
-        *address = dotted.s_addr;
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list) return false;
-    *address = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(list);
-    return true;
 }
 
 }  // namespace platform

@@ -129,7 +129,6 @@ MMRESULT WaveInGetPosition(HWAVEIN device, std::uint64_t* bytes);
 MMRESULT WaveOutOpen(HWAVEOUT* device, std::uint32_t deviceId, const WAVEFORMATEX& format,
                      WaveOutProc callback, std::uintptr_t instance);
 MMRESULT WaveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header);
-MMRESULT WaveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header);
 // Queues a block behind those already written: WAVERR_UNPREPARED when not
 // prepared, WAVERR_STILLPLAYING when already queued. An empty block is
 // handed back as soon as it is reached.

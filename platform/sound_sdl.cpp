@@ -395,9 +395,6 @@ MMRESULT WaveOutOpen(HWAVEOUT* device, std::uint32_t deviceId, const WAVEFORMATE
 MMRESULT WaveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header) {
     return Prepare(false, Id(device), header);
 }
-MMRESULT WaveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header) {
-    return Unprepare(false, Id(device), header);
-}
 MMRESULT WaveOutWrite(HWAVEOUT device, WAVEHDR* header) { return Queue(false, Id(device), header); }
 MMRESULT WaveOutPause(HWAVEOUT device) { return SetRunning(false, Id(device), false, HandBack::kNothing); }
 MMRESULT WaveOutRestart(HWAVEOUT device) { return SetRunning(false, Id(device), true, HandBack::kNothing); }

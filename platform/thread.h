@@ -28,7 +28,6 @@ public:
     static Thread Start(ThreadRoutine routine, void* argument);
 
     bool IsValid() const { return state_ != nullptr; }
-    std::uint32_t Id() const;
     bool IsRunning() const;
     // The routine's result once it has returned, kStillActive before.
     std::uint32_t ExitCode() const;

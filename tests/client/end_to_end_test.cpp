@@ -25,7 +25,7 @@
 #include "client_test_support.h"
 #include "server_process.h"
 #include "common/net_socket.h"
-#include "platform/process.h"
+#include "platform/tools/process.h"
 #include "protocol/messages.h"
 #include "support/loopback.h"
 

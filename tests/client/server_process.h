@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/process.h"
+#include "platform/tools/process.h"
 
 namespace clienttest {
 

@@ -22,7 +22,7 @@
 #include "client/chat_client_dlg.h"
 #include "client/dialog_layout.h"
 #include "client_test_support.h"
-#include "platform/process.h"
+#include "platform/tools/process.h"
 #include "server_process.h"
 #include "voice_frames.h"
 

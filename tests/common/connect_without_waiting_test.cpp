@@ -17,7 +17,7 @@ using testsupport::Read;
 namespace {
 
 // Polls until the attempt is no longer under way, or the time is up.
-int PollConnected(platform::SOCKET s, int timeoutMs = 15000) {
+int PollConnected(platform::SocketHandle s, int timeoutMs = 15000) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int state = platform::SocketConnectPoll(s);
     while (state == platform::kConnectPending && std::chrono::steady_clock::now() < until) {
@@ -44,7 +44,7 @@ TEST(ConnectWithoutWaiting, AConnectionMadeThisWayBlocksAgainAndCarriesLines) {
     auto listener = testsupport::ListenOnFreePort(&port);
     CNetSocket client(platform::kAfInet, platform::kSockStream, 0);
     int started = platform::SocketConnectStart(client.Handle(), testsupport::LoopbackAddress(port));
-    ASSERT_NE(started, platform::SOCKET_ERROR);
+    ASSERT_NE(started, platform::kSocketError);
     if (started == platform::kConnectPending) {
         ASSERT_EQ(PollConnected(client.Handle()), 0);
     }
@@ -66,8 +66,8 @@ TEST(ConnectWithoutWaiting, ARefusedConnectionFailsAndASilentHostStaysPending) {
     { testsupport::ListenOnFreePort(&closedPort); }
     CNetSocket refused(platform::kAfInet, platform::kSockStream, 0);
     int started = platform::SocketConnectStart(refused.Handle(), testsupport::LoopbackAddress(closedPort));
-    if (started != platform::SOCKET_ERROR) {
-        EXPECT_EQ(PollConnected(refused.Handle()), platform::SOCKET_ERROR);
+    if (started != platform::kSocketError) {
+        EXPECT_EQ(PollConnected(refused.Handle()), platform::kSocketError);
     }
 
     // A listener whose backlog is full neither takes nor refuses.

@@ -210,9 +210,9 @@ TEST(NetSocket, AListenerWaitingInAcceptTakesEveryConnectionOfAQuickSeries) {
 TEST(NetSocket, CloseTwiceReportsTheSecondAndSendAfterCloseFails) {
     LoopbackPair p = MakeLoopbackPair();
     EXPECT_EQ(p.local->Close(), 0);
-    EXPECT_EQ(p.local->Close(), platform::SOCKET_ERROR);
+    EXPECT_EQ(p.local->Close(), platform::kSocketError);
     EXPECT_EQ(p.local->Send("x", 1), -1);
-    EXPECT_EQ(p.local->Handle(), platform::INVALID_SOCKET);
+    EXPECT_EQ(p.local->Handle(), platform::kNoSocket);
 }
 
 TEST(NetSocket, SendingToAClosedPeerFailsWithoutEndingTheProcess) {
@@ -248,7 +248,7 @@ TEST(NetSocket, CreateClosesTheOldSocketAndDropsAnUnfinishedLine) {
 TEST(NetSocket, AcceptFailureGivesNull) {
     CNetSocket notListening(platform::kAfInet, platform::kSockStream, 0);
     EXPECT_EQ(notListening.Accept(nullptr), nullptr);
-    EXPECT_NE(notListening.Handle(), platform::INVALID_SOCKET);
+    EXPECT_NE(notListening.Handle(), platform::kNoSocket);
 }
 
 TEST(NetSocket, ReceiveWholeCountGathersSegments) {
@@ -277,7 +277,7 @@ TEST(NetSocket, EveryErrorCodeHasAText) {
     // Codes the system has no text for still get one that names the code.
     EXPECT_NE(platform::SocketErrorText(987654).find("987654"), std::string::npos);
     CNetSocket unconnected(platform::kAfInet, platform::kSockStream, 0);
-    EXPECT_EQ(unconnected.Connect(testsupport::LoopbackAddress(0)), platform::SOCKET_ERROR);
+    EXPECT_EQ(unconnected.Connect(testsupport::LoopbackAddress(0)), platform::kSocketError);
     std::string text = platform::SocketErrorText(platform::SocketLastError());
     EXPECT_FALSE(text.empty());
     EXPECT_NE(text.back(), '\n');
@@ -292,4 +292,20 @@ TEST(NetSocket, ResolveHostTakesNamesAndDottedAddresses) {
     EXPECT_FALSE(platform::ResolveHost("", &a));
 }
 
-// ---- Connecting and looking up without waiting ----
+// Idle time and interval are both seconds and easily swapped; distinct values
+// read back from the socket itself tell them apart.
+TEST(NetSocket, KeepAliveSettingsReadBackFromTheSocketAsSet) {
+    LoopbackPair p = MakeLoopbackPair();
+    platform::KeepAliveSettings settings;
+    ASSERT_TRUE(platform::SocketGetKeepAlive(p.local->Handle(), &settings));
+    EXPECT_FALSE(settings.enabled);
+    ASSERT_TRUE(platform::SocketSetKeepAlive(p.local->Handle(), 30, 10, 6));
+    ASSERT_TRUE(platform::SocketGetKeepAlive(p.local->Handle(), &settings));
+    EXPECT_TRUE(settings.enabled);
+    EXPECT_EQ(settings.idleSeconds, 30);
+    EXPECT_EQ(settings.intervalSeconds, 10);
+    EXPECT_EQ(settings.count, 6);
+    // The other end of the connection keeps its own.
+    ASSERT_TRUE(platform::SocketGetKeepAlive(p.peer->Handle(), &settings));
+    EXPECT_FALSE(settings.enabled);
+}

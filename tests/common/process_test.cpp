@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "platform/tools/process.h"
 
 #include <gtest/gtest.h>
 

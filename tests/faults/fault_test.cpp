@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine.h"
-#include "platform/process.h"
+#include "platform/tools/process.h"
 #include "platform/thread.h"
 #include "protocol/messages.h"
 #include "server/server_process.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/net_socket.h"
-#include "platform/poller.h"
-#include "platform/process.h"
+#include "platform/tools/poller.h"
+#include "platform/tools/process.h"
 
 namespace servertest {
 

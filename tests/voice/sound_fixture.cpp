@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/message_box.h"
-#include "platform/process.h"
+#include "platform/tools/process.h"
 
 namespace voicetest {
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "client/wave_device.h"
-#include "platform/process.h"
+#include "platform/tools/process.h"
 #include "platform/sound.h"
 #include "sound_fixture.h"
 

@@ -23,7 +23,7 @@ char listenerMark;
 
 JitterRelay::~JitterRelay() {
     for (auto& link : links_) Close(*link);
-    if (listener_ != INVALID_SOCKET) SocketClose(listener_);
+    if (listener_ != kNoSocket) SocketClose(listener_);
 }
 
 bool JitterRelay::Open(const Options& options, std::string* error) {
@@ -41,7 +41,7 @@ bool JitterRelay::Open(const Options& options, std::string* error) {
     random_.seed(options.seed);
 
     listener_ = SocketCreate(kAfInet, kSockStream, 0);
-    if (listener_ == INVALID_SOCKET) return fail("no socket");
+    if (listener_ == kNoSocket) return fail("no socket");
     SocketSetReuseAddress(listener_);
     SockAddrIn address = Loopback(options.listenPort);
     if (SocketBind(listener_, address) != 0 || SocketListen(listener_, 16) != 0 ||
@@ -73,15 +73,15 @@ JitterRelay::Clock::time_point JitterRelay::Due(Pipe& pipe, Clock::time_point no
 
 void JitterRelay::AcceptOne() {
     SockAddrIn peer;
-    SOCKET client = SocketAccept(listener_, &peer);
-    if (client == INVALID_SOCKET) return;
+    SocketHandle client = SocketAccept(listener_, &peer);
+    if (client == kNoSocket) return;
     if (static_cast<int>(links_.size()) >= options_.maxConnections) {
         SocketClose(client);
         return;
     }
-    SOCKET server = SocketCreate(kAfInet, kSockStream, 0);
-    if (server == INVALID_SOCKET || SocketConnect(server, Loopback(options_.targetPort)) != 0) {
-        if (server != INVALID_SOCKET) SocketClose(server);
+    SocketHandle server = SocketCreate(kAfInet, kSockStream, 0);
+    if (server == kNoSocket || SocketConnect(server, Loopback(options_.targetPort)) != 0) {
+        if (server != kNoSocket) SocketClose(server);
         SocketClose(client);
         return;
     }
@@ -146,17 +146,17 @@ void JitterRelay::Flush(Link& link, Pipe& pipe, Clock::time_point now) {
 }
 
 void JitterRelay::Close(Link& link) {
-    if (link.client != INVALID_SOCKET) {
+    if (link.client != kNoSocket) {
         poller_.Remove(link.client);
         SocketShutdown(link.client);
         SocketClose(link.client);
-        link.client = INVALID_SOCKET;
+        link.client = kNoSocket;
     }
-    if (link.server != INVALID_SOCKET) {
+    if (link.server != kNoSocket) {
         poller_.Remove(link.server);
         SocketShutdown(link.server);
         SocketClose(link.server);
-        link.server = INVALID_SOCKET;
+        link.server = kNoSocket;
     }
 }
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/net.h"
-#include "platform/poller.h"
+#include "platform/tools/poller.h"
 
 namespace relay {
 
@@ -68,8 +68,8 @@ private:
         std::size_t sent = 0;
     };
     struct Pipe {
-        platform::SOCKET from = platform::INVALID_SOCKET;
-        platform::SOCKET to = platform::INVALID_SOCKET;
+        platform::SocketHandle from = platform::kNoSocket;
+        platform::SocketHandle to = platform::kNoSocket;
         bool delayed = false;
         std::deque<Chunk> chunks;
         std::size_t pending = 0;
@@ -78,8 +78,8 @@ private:
         bool paused = false;  // not read while too much waits
     };
     struct Link {
-        platform::SOCKET client = platform::INVALID_SOCKET;
-        platform::SOCKET server = platform::INVALID_SOCKET;
+        platform::SocketHandle client = platform::kNoSocket;
+        platform::SocketHandle server = platform::kNoSocket;
         Pipe up;
         Pipe down;
         bool dead = false;
@@ -92,7 +92,7 @@ private:
     Clock::time_point Due(Pipe& pipe, Clock::time_point now);
 
     Options options_;
-    platform::SOCKET listener_ = platform::INVALID_SOCKET;
+    platform::SocketHandle listener_ = platform::kNoSocket;
     std::uint16_t port_ = 0;
     platform::Poller poller_;
     std::vector<std::unique_ptr<Link>> links_;

@@ -11,16 +11,16 @@
 #include "histogram.h"
 #include "payload.h"
 #include "platform/net.h"
-#include "platform/poller.h"
-#include "platform/process.h"
 #include "platform/thread.h"
+#include "platform/tools/poller.h"
+#include "platform/tools/process.h"
 #include "protocol/messages.h"
 
 namespace load {
 namespace {
 
-using platform::INVALID_SOCKET;
-using platform::SOCKET;
+using platform::kNoSocket;
+using platform::SocketHandle;
 
 // Receipts are counted in rings indexed by sequence number; a window never
 // exceeds the ring.
@@ -35,7 +35,7 @@ bool Begins(std::string_view line, std::string_view keyword) {
 struct Client {
     enum State { kWaiting, kLoggingIn, kReady, kClosed };
     int index = 0;
-    SOCKET socket = INVALID_SOCKET;
+    SocketHandle socket = kNoSocket;
     State state = kWaiting;
     std::int64_t retryAt = 0;  // microseconds; when to connect again
     std::string out;
@@ -139,8 +139,8 @@ private:
 };
 
 bool Engine::Connect(Client& c) {
-    SOCKET s = platform::SocketCreate(platform::kAfInet, platform::kSockStream, 0);
-    if (s == INVALID_SOCKET) return false;
+    SocketHandle s = platform::SocketCreate(platform::kAfInet, platform::kSockStream, 0);
+    if (s == kNoSocket) return false;
     if (platform::SocketConnect(s, address_) != 0) {
         platform::SocketClose(s);
         return false;
@@ -169,17 +169,17 @@ bool Engine::Connect(Client& c) {
 }
 
 void Engine::CloseClient(Client& c) {
-    if (c.socket == INVALID_SOCKET) return;
+    if (c.socket == kNoSocket) return;
     poller_.Remove(c.socket);
     platform::SocketShutdown(c.socket);
     platform::SocketClose(c.socket);
-    c.socket = INVALID_SOCKET;
+    c.socket = kNoSocket;
     if (c.state != Client::kWaiting) c.state = Client::kClosed;
 }
 
 void Engine::Flush(Client& c) {
     c.dirty = false;
-    if (c.socket == INVALID_SOCKET) {
+    if (c.socket == kNoSocket) {
         c.out.clear();
         c.outPos = 0;
         return;
@@ -219,17 +219,17 @@ void Engine::Pump(int timeoutMs) {
     for (int i = 0; i < n; ++i) {
         auto* c = static_cast<Client*>(events[i].user);
         if (events[i].readable || events[i].closed) Read(*c);
-        if (events[i].writable && c->socket != INVALID_SOCKET) Flush(*c);
+        if (events[i].writable && c->socket != kNoSocket) Flush(*c);
     }
     for (Client& c : clients_) {
-        if (c.eof && c.socket != INVALID_SOCKET) CloseClient(c);
+        if (c.eof && c.socket != kNoSocket) CloseClient(c);
     }
 }
 
 void Engine::Read(Client& c) {
     // A few reads per wake-up, so that one busy connection does not starve the
     // others; the poller reports it again while bytes remain.
-    for (int round = 0; round < 4 && c.socket != INVALID_SOCKET; ++round) {
+    for (int round = 0; round < 4 && c.socket != kNoSocket; ++round) {
         if (c.inLength == c.in.size()) c.inLength = 0;  // a line longer than the buffer: drop it
         int r = platform::SocketRecvNow(c.socket, c.in.data() + c.inLength, static_cast<int>(c.in.size() - c.inLength));
         if (r == platform::kWouldBlock) return;
@@ -383,7 +383,7 @@ bool Engine::LogIn() {
         for (Client& c : clients_) {
             if (c.state == Client::kReady) {
                 ++ready;
-            } else if (c.socket == INVALID_SOCKET && now >= c.retryAt) {
+            } else if (c.socket == kNoSocket && now >= c.retryAt) {
                 if (!Connect(c)) c.retryAt = now + 100000;
             }
         }
@@ -421,7 +421,7 @@ bool Engine::Barrier() {
 }
 
 void Engine::FillPosts(Client& c, std::int64_t now) {
-    if (c.socket == INVALID_SOCKET || c.state != Client::kReady) return;
+    if (c.socket == kNoSocket || c.state != Client::kReady) return;
     const bool rated = o_.rate > 0;
     const auto interval = rated ? static_cast<std::int64_t>(1e6 / o_.rate) : 0;
     bool any = false;
@@ -568,7 +568,7 @@ void Engine::Drain(std::int64_t deadline) {
         }
         if (Now() >= deadline) return;
         bool anyOpen = false;
-        for (const Client& c : clients_) anyOpen = anyOpen || c.socket != INVALID_SOCKET;
+        for (const Client& c : clients_) anyOpen = anyOpen || c.socket != kNoSocket;
         if (!anyOpen) return;
         Pump(20);
     }
@@ -576,7 +576,7 @@ void Engine::Drain(std::int64_t deadline) {
 
 void Engine::LogOut() {
     for (Client& c : clients_) {
-        if (c.socket == INVALID_SOCKET) continue;
+        if (c.socket == kNoSocket) continue;
         if (o_.protocol == Protocol::kOrvane) {
             if (o_.mode == Mode::kVoice && c.index < speakers_) c.out += protocol::BuildVoiceStop();
             c.out += protocol::BuildLogout();
@@ -591,7 +591,7 @@ void Engine::LogOut() {
     while (Now() < deadline) {
         FlushAll();
         bool anyOpen = false;
-        for (const Client& c : clients_) anyOpen = anyOpen || c.socket != INVALID_SOCKET;
+        for (const Client& c : clients_) anyOpen = anyOpen || c.socket != kNoSocket;
         if (!anyOpen) break;
         Pump(20);
     }

@@ -37,8 +37,8 @@ void Usage() {
 
 int FreePort() {
     using namespace platform;
-    SOCKET s = SocketCreate(kAfInet, kSockStream, 0);
-    if (s == INVALID_SOCKET) return -1;
+    SocketHandle s = SocketCreate(kAfInet, kSockStream, 0);
+    if (s == kNoSocket) return -1;
     SockAddrIn a;
     a.family = kAfInet;
     ResolveHost("127.0.0.1", &a.address);

@@ -1,4 +1,4 @@
-#include "platform/poller.h"
+#include "platform/tools/poller.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,9 +15,9 @@ struct Poller::Watches {};
 
 namespace {
 
-int Fd(SOCKET s) { return static_cast<int>(s); }
+int Fd(SocketHandle s) { return static_cast<int>(s); }
 
-bool Control(int handle, int op, SOCKET s, void* user, bool wantWrite) {
+bool Control(int handle, int op, SocketHandle s, void* user, bool wantWrite) {
     epoll_event e{};
     e.events = EPOLLIN | EPOLLRDHUP | (wantWrite ? EPOLLOUT : 0u);
     e.data.ptr = user;
@@ -32,13 +32,13 @@ Poller::~Poller() {
     if (handle_ >= 0) ::close(handle_);
 }
 
-bool Poller::Add(SOCKET s, void* user, bool wantWrite) { return Control(handle_, EPOLL_CTL_ADD, s, user, wantWrite); }
+bool Poller::Add(SocketHandle s, void* user, bool wantWrite) { return Control(handle_, EPOLL_CTL_ADD, s, user, wantWrite); }
 
-bool Poller::Change(SOCKET s, void* user, bool wantWrite) {
+bool Poller::Change(SocketHandle s, void* user, bool wantWrite) {
     return Control(handle_, EPOLL_CTL_MOD, s, user, wantWrite);
 }
 
-bool Poller::Remove(SOCKET s) {
+bool Poller::Remove(SocketHandle s) {
     epoll_event e{};
     return ::epoll_ctl(handle_, EPOLL_CTL_DEL, Fd(s), &e) == 0;
 }
@@ -58,38 +58,37 @@ int Poller::Wait(ReadyEvent* events, int capacity, int timeoutMs) {
     return n;
 }
 
-int SocketSetNonBlocking(SOCKET s) {
+bool SocketSetNonBlocking(SocketHandle s) {
     int flags = ::fcntl(Fd(s), F_GETFL, 0);
-    if (flags < 0) return SOCKET_ERROR;
-    return ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : SOCKET_ERROR;
+    return flags >= 0 && ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-int SocketSetQuickAck(SOCKET s) {
+bool SocketSetQuickAck(SocketHandle s) {
     int one = 1;
-    return ::setsockopt(Fd(s), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one) == 0 ? 0 : SOCKET_ERROR;
+    return ::setsockopt(Fd(s), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one) == 0;
 }
 
-int SocketRecvNow(SOCKET s, void* buffer, int size) {
+int SocketRecvNow(SocketHandle s, void* buffer, int size) {
     if (size <= 0) return 0;
     ssize_t r;
     do {
         r = ::recv(Fd(s), buffer, static_cast<size_t>(size), MSG_DONTWAIT);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? kWouldBlock : SOCKET_ERROR;
+    if (r < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? kWouldBlock : kSocketError;
     return static_cast<int>(r);
 }
 
-int SocketSendNow(SOCKET s, const void* data, int length) {
+int SocketSendNow(SocketHandle s, const void* data, int length) {
     if (length <= 0) return 0;
     ssize_t r;
     do {
         r = ::send(Fd(s), data, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? kWouldBlock : SOCKET_ERROR;
+    if (r < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? kWouldBlock : kSocketError;
     return static_cast<int>(r);
 }
 
-bool SocketPair(SOCKET pair[2]) {
+bool SocketPair(SocketHandle pair[2]) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
     pair[0] = fds[0];

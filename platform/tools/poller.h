@@ -26,9 +26,9 @@ public:
 
     bool IsValid() const { return handle_ >= 0; }
     // Watches s for input, and for room to send when wantWrite is set.
-    bool Add(SOCKET s, void* user, bool wantWrite);
-    bool Change(SOCKET s, void* user, bool wantWrite);
-    bool Remove(SOCKET s);
+    bool Add(SocketHandle s, void* user, bool wantWrite);
+    bool Change(SocketHandle s, void* user, bool wantWrite);
+    bool Remove(SocketHandle s);
     // Waits up to timeoutMs (-1: no limit) and fills at most capacity events.
     // The count filled; 0 on time-out or interruption, -1 on failure.
     int Wait(ReadyEvent* events, int capacity, int timeoutMs);
@@ -42,16 +42,16 @@ private:
 // Result of a non-blocking transfer that could move nothing right now.
 constexpr int kWouldBlock = -2;
 
-int SocketSetNonBlocking(SOCKET s);
+bool SocketSetNonBlocking(SocketHandle s);
 // Acknowledge received data at once instead of delaying the ACK. The system
 // forgets this after a while, so a loop sets it again after every receive.
-int SocketSetQuickAck(SOCKET s);
-// Bytes received (>0), 0 when the peer closed, kWouldBlock, or SOCKET_ERROR.
-int SocketRecvNow(SOCKET s, void* buffer, int size);
-// Bytes sent (>=0), kWouldBlock, or SOCKET_ERROR.
-int SocketSendNow(SOCKET s, const void* data, int length);
+bool SocketSetQuickAck(SocketHandle s);
+// Bytes received (>0), 0 when the peer closed, kWouldBlock, or kSocketError.
+int SocketRecvNow(SocketHandle s, void* buffer, int size);
+// Bytes sent (>=0), kWouldBlock, or kSocketError.
+int SocketSendNow(SocketHandle s, const void* data, int length);
 // Two connected local stream sockets; false when none could be made.
-bool SocketPair(SOCKET pair[2]);
+bool SocketPair(SocketHandle pair[2]);
 // The process's own id, for reading its own figures.
 int CurrentProcessId();
 

@@ -1,10 +1,7 @@
-#include "platform/poller.h"
+#include "platform/tools/poller.h"
 
 #include <winsock2.h>
 #include <windows.h>
-
-#undef INVALID_SOCKET
-#undef SOCKET_ERROR
 
 #include <vector>
 
@@ -15,7 +12,7 @@ struct Poller::Watches {
     std::vector<WSAPOLLFD> sockets;
     std::vector<void*> users;
 
-    int Find(SOCKET s) const {
+    int Find(SocketHandle s) const {
         for (std::size_t i = 0; i < sockets.size(); ++i) {
             if (sockets[i].fd == static_cast<::SOCKET>(s)) return static_cast<int>(i);
         }
@@ -25,18 +22,18 @@ struct Poller::Watches {
 
 namespace {
 
-::SOCKET Native(SOCKET s) { return static_cast<::SOCKET>(s); }
+::SOCKET Native(SocketHandle s) { return static_cast<::SOCKET>(s); }
 
 SHORT Interest(bool wantWrite) { return static_cast<SHORT>(POLLRDNORM | (wantWrite ? POLLWRNORM : 0)); }
 
-bool Ready(SOCKET s, SHORT events) {
+bool Ready(SocketHandle s, SHORT events) {
     WSAPOLLFD p{Native(s), events, 0};
     return ::WSAPoll(&p, 1, 0) > 0;
 }
 
 int WouldBlockOr(int r) {
     if (r >= 0) return r;
-    return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : SOCKET_ERROR;
+    return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : kSocketError;
 }
 
 }  // namespace
@@ -45,14 +42,14 @@ Poller::Poller() : handle_(0), watches_(std::make_unique<Watches>()) {}
 
 Poller::~Poller() = default;
 
-bool Poller::Add(SOCKET s, void* user, bool wantWrite) {
+bool Poller::Add(SocketHandle s, void* user, bool wantWrite) {
     if (watches_->Find(s) >= 0) return false;
     watches_->sockets.push_back(WSAPOLLFD{Native(s), Interest(wantWrite), 0});
     watches_->users.push_back(user);
     return true;
 }
 
-bool Poller::Change(SOCKET s, void* user, bool wantWrite) {
+bool Poller::Change(SocketHandle s, void* user, bool wantWrite) {
     int i = watches_->Find(s);
     if (i < 0) return false;
     watches_->sockets[i].events = Interest(wantWrite);
@@ -60,7 +57,7 @@ bool Poller::Change(SOCKET s, void* user, bool wantWrite) {
     return true;
 }
 
-bool Poller::Remove(SOCKET s) {
+bool Poller::Remove(SocketHandle s) {
     int i = watches_->Find(s);
     if (i < 0) return false;
     watches_->sockets.erase(watches_->sockets.begin() + i);
@@ -89,46 +86,46 @@ int Poller::Wait(ReadyEvent* events, int capacity, int timeoutMs) {
     return filled;
 }
 
-int SocketSetNonBlocking(SOCKET s) {
+bool SocketSetNonBlocking(SocketHandle s) {
     u_long on = 1;
-    return ::ioctlsocket(Native(s), FIONBIO, &on) == 0 ? 0 : SOCKET_ERROR;
+    return ::ioctlsocket(Native(s), FIONBIO, &on) == 0;
 }
 
-int SocketSetQuickAck(SOCKET) {
+bool SocketSetQuickAck(SocketHandle) {
     // No such setting here; acknowledgements follow the system's own timing.
-    return 0;
+    return true;
 }
 
 // The calls below must not wait even on a blocking socket: they look first.
-int SocketRecvNow(SOCKET s, void* buffer, int size) {
+int SocketRecvNow(SocketHandle s, void* buffer, int size) {
     if (size <= 0) return 0;
     if (!Ready(s, POLLRDNORM)) return kWouldBlock;
     return WouldBlockOr(::recv(Native(s), static_cast<char*>(buffer), size, 0));
 }
 
-int SocketSendNow(SOCKET s, const void* data, int length) {
+int SocketSendNow(SocketHandle s, const void* data, int length) {
     if (length <= 0) return 0;
     if (!Ready(s, POLLWRNORM)) return kWouldBlock;
     return WouldBlockOr(::send(Native(s), static_cast<const char*>(data), length, 0));
 }
 
-bool SocketPair(SOCKET pair[2]) {
+bool SocketPair(SocketHandle pair[2]) {
     // No local stream pair here: two ends of a loopback connection instead.
-    SOCKET listener = SocketCreate(kAfInet, kSockStream, 0);
-    if (listener == INVALID_SOCKET) return false;
+    SocketHandle listener = SocketCreate(kAfInet, kSockStream, 0);
+    if (listener == kNoSocket) return false;
     SockAddrIn address;
     address.family = kAfInet;
     address.address = ::htonl(INADDR_LOOPBACK);
-    SOCKET a = INVALID_SOCKET;
-    SOCKET b = INVALID_SOCKET;
+    SocketHandle a = kNoSocket;
+    SocketHandle b = kNoSocket;
     if (SocketBind(listener, address) == 0 && SocketListen(listener, 1) == 0 &&
         SocketGetName(listener, &address) == 0) {
         a = SocketCreate(kAfInet, kSockStream, 0);
-        if (a != INVALID_SOCKET && SocketConnect(a, address) == 0) b = SocketAccept(listener, nullptr);
+        if (a != kNoSocket && SocketConnect(a, address) == 0) b = SocketAccept(listener, nullptr);
     }
     SocketClose(listener);
-    if (b == INVALID_SOCKET) {
-        if (a != INVALID_SOCKET) SocketClose(a);
+    if (b == kNoSocket) {
+        if (a != kNoSocket) SocketClose(a);
         return false;
     }
     pair[0] = a;

@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "platform/tools/process.h"
 
 #include <windows.h>
 
@@ -97,26 +97,6 @@ std::string EnvironmentBlock(const std::vector<std::string>& extra) {
 }
 
 }  // namespace
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept { *this = std::move(other); }
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-    if (this != &other) {
-        CloseAll();
-        pid_ = other.pid_;
-        in_ = other.in_;
-        out_ = other.out_;
-        err_ = other.err_;
-        reaped_ = other.reaped_;
-        exitCode_ = other.exitCode_;
-        handle_ = other.handle_;
-        other.pid_ = other.in_ = other.out_ = other.err_ = -1;
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
-ChildProcess::~ChildProcess() { CloseAll(); }
 
 void ChildProcess::CloseAll() {
     if (handle_) {

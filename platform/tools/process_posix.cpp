@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "platform/tools/process.h"
 
 #include <cerrno>
 #include <chrono>
@@ -42,24 +42,6 @@ bool ReadFd(int fd, std::string* out, int timeoutMs) {
 }
 
 }  // namespace
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept { *this = std::move(other); }
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-    if (this != &other) {
-        CloseAll();
-        pid_ = other.pid_;
-        in_ = other.in_;
-        out_ = other.out_;
-        err_ = other.err_;
-        reaped_ = other.reaped_;
-        exitCode_ = other.exitCode_;
-        other.pid_ = other.in_ = other.out_ = other.err_ = -1;
-    }
-    return *this;
-}
-
-ChildProcess::~ChildProcess() { CloseAll(); }
 
 void ChildProcess::CloseAll() {
     if (pid_ > 0 && !reaped_) {
