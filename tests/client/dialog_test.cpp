@@ -293,7 +293,7 @@ TEST(Enabling, SpeakAndLogoutDoNothingWithoutASession) {
     RecordingDialog r;
     r.dialog.OnSpeakButton();
     r.dialog.RequestLogout();
-    r.dialog.CloseSession();
+    r.dialog.Session().Close();
     EXPECT_FALSE(r.dialog.IsSpeaking());
     EXPECT_EQ(Button(r.dialog, IDC_SPEAK)->text(), QString::fromUtf8("発\u3000言"));
     EXPECT_TRUE(r.messages.empty());
