@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -17,15 +16,13 @@
 #include <QTextCursor>
 #include <QTimer>
 
-#include <limits>
-
 #include "client/about_box.h"
 #include "client/byte_limit_validator.h"
+#include "client/dialog_controls.h"
 #include "client/dialog_layout.h"
 #include "client/field_checks.h"
 #include "client/icons.h"
 #include "client/strings.h"
-#include "protocol/messages.h"
 
 using namespace tessik;
 
@@ -94,59 +91,7 @@ void CChatClientDlg::BuildControls() {
     DialogUnits units(font());
     setFixedSize(units.ToPixels(kMainDialog));
 
-    for (const ControlTemplate& control : kMainDialogControls) {
-        const QString caption = ToQString(control.caption);
-        QWidget* widget = nullptr;
-        switch (control.kind) {
-            case ControlKind::kLabel: {
-                auto* label = new QLabel(caption, this);
-                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-                label->setObjectName(caption);
-                widget = label;
-                break;
-            }
-            case ControlKind::kLineEdit: {
-                auto* edit = new QLineEdit(this);
-                edit->setMaxLength(std::numeric_limits<int>::max());
-                widget = edit;
-                break;
-            }
-            case ControlKind::kMultiLineEdit: {
-                auto* edit = new QPlainTextEdit(this);
-                edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-                edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-                edit->setTabChangesFocus(true);
-                // The program only appends; an undo history would keep a
-                // second copy of the whole session's log.
-                edit->setUndoRedoEnabled(false);
-                widget = edit;
-                break;
-            }
-            case ControlKind::kPushButton: {
-                auto* button = new QPushButton(caption, this);
-                // Enter is routed by the dialog; no button is pressed by it.
-                button->setAutoDefault(false);
-                button->setDefault(false);
-                widget = button;
-                break;
-            }
-            case ControlKind::kListView: {
-                auto* list = new QListWidget(this);
-                list->setViewMode(QListView::ListMode);
-                list->setSelectionMode(QAbstractItemView::SingleSelection);
-                list->setAccessibleName(caption);
-                widget = list;
-                break;
-            }
-            case ControlKind::kIcon:
-                break;
-        }
-        if (!widget) continue;
-        if (control.id != IDC_NONE) widget->setObjectName(QString::number(control.id));
-        widget->setGeometry(units.ToPixels(control));
-        widget->installEventFilter(this);
-    }
+    CreateControls(this, kMainDialogControls, units, this);
     installEventFilter(this);
 
     hostEdit_ = findChild<QLineEdit*>(QString::number(IDC_HOST));
