@@ -15,6 +15,8 @@
 #include <memory>
 
 #include "client/chat_client_dlg.h"
+#include "client/chat_session.h"
+#include "client/voice_path.h"
 #include "client/dialog_layout.h"
 #include "client_test_support.h"
 #include "platform/host_lookup.h"
@@ -205,6 +207,96 @@ TEST(Session, LostConnectionIsToldOnceWhileTheBoxIsOpen) {
     EXPECT_EQ(r.messages, std::vector<std::string>{"ホストより接続が切断されました。"});
     EXPECT_EQ(ticksSeenInBox, 1);
     EXPECT_EQ(ButtonsOf(r.dialog), (std::array<bool, 4>{true, false, false, false}));
+}
+
+// The session without the dialog, its ticks driven by hand: what it tells,
+// and in which order, for each way a session goes and ends.
+TEST(ChatSessionSignals, EachWayTheSessionGoesIsToldInOrderAndEndsAfterOrBeforeTheClose) {
+    FakeServer server;
+    CVoicePath voice;
+    ChatSession session(voice);
+    std::vector<std::string> told;
+    auto note = [&](std::string what) { told.push_back(std::move(what)); };
+    QObject::connect(&session, &ChatSession::connectFailed, [&](const std::string& t) { note("failed " + t); });
+    QObject::connect(&session, &ChatSession::sessionStarted, [&] { note("started"); });
+    QObject::connect(&session, &ChatSession::loggedIn,
+                     [&](int id, int pass) { note("in " + std::to_string(id) + "/" + std::to_string(pass)); });
+    QObject::connect(&session, &ChatSession::membersChanged, [&] { note("members"); });
+    QObject::connect(&session, &ChatSession::memberJoined,
+                     [&](int id, const std::string& n) { note("joined " + std::to_string(id) + n); });
+    QObject::connect(&session, &ChatSession::memberLeft,
+                     [&](int id, const std::string& n) { note("left " + std::to_string(id) + n); });
+    QObject::connect(&session, &ChatSession::messageReceived, [&](int id, const std::string& n, const std::string& t) {
+        note("message " + std::to_string(id) + n + ":" + t);
+    });
+    QObject::connect(&session, &ChatSession::speakingChanged, [&](bool on) { note(on ? "speaking" : "silent"); });
+    QObject::connect(&session, &ChatSession::sessionClosed, [&] { note("closed"); });
+    QObject::connect(&session, &ChatSession::logoutSucceeded, [&] { note("logged out"); });
+    QObject::connect(&session, &ChatSession::loginRefused, [&](const std::string& t) { note("refused " + t); });
+    QObject::connect(&session, &ChatSession::disconnectedByServer, [&](const std::string& t) { note("cut " + t); });
+    QObject::connect(&session, &ChatSession::connectionLost, [&](const std::string& t) {
+        note(std::string(session.IsLoggedIn() ? "lost while in " : "lost after close ") + t);
+    });
+    auto tickUntil = [&](const std::function<bool()>& done) {
+        return WaitUntil([&] {
+            session.Tick();
+            return done();
+        });
+    };
+    auto logIn = [&] {
+        told.clear();
+        session.Login("127.0.0.1", server.Port(), "Taro");
+        ASSERT_TRUE(tickUntil([&] { return session.IsLoggedIn(); }));
+        server.Accept();
+        ASSERT_TRUE(server.WaitForReceived("login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\n"));
+    };
+
+    logIn();
+    std::string wire;
+    protocol::AppendLoginSucceeded(wire, 7, 201);
+    wire += ListOf({{7, "Taro"}});
+    protocol::AppendMemberLogin(wire, 9, "Hanako");
+    protocol::AppendTextMessage(wire, "hello", 9, "Hanako");
+    protocol::AppendMemberLogout(wire, 9, "Hanako");
+    server.Send(wire + "disconnected\r\n\r\n");
+    ASSERT_TRUE(tickUntil([&] { return !session.IsLoggedIn(); }));
+    EXPECT_EQ(told, (std::vector<std::string>{"started", "in 7/201", "members", "members", "joined 9Hanako",
+                                              "message 9Hanako:hello", "members", "left 9Hanako", "silent",
+                                              "closed", "cut 接続が切断されました"}));
+    EXPECT_EQ(session.OwnId(), 0);
+    EXPECT_EQ(session.Members().Count(), 0);
+
+    // The user's own logout: the floor is given back first, the end is told
+    // once the session is closed.
+    logIn();
+    session.StartSpeaking();
+    session.RequestLogout();
+    ASSERT_TRUE(server.WaitForReceived("Voice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n"));
+    server.Send("logout succeeded\r\n\r\n");
+    ASSERT_TRUE(tickUntil([&] { return !session.IsLoggedIn(); }));
+    EXPECT_EQ(told, (std::vector<std::string>{"started", "speaking", "silent", "silent", "closed", "logged out"}));
+
+    logIn();
+    server.Send("login failed\r\n\r\n");
+    ASSERT_TRUE(tickUntil([&] { return !session.IsLoggedIn(); }));
+    EXPECT_EQ(told, (std::vector<std::string>{"started", "silent", "closed", "refused ログインできませんでした"}));
+
+    // A broken connection is told while the session still stands.
+    logIn();
+    server.CloseConnection();
+    ASSERT_TRUE(tickUntil([&] { return !session.IsLoggedIn(); }));
+    EXPECT_EQ(told, (std::vector<std::string>{"started", "lost while in ホストより接続が切断されました。", "silent",
+                                              "closed"}));
+
+    told.clear();
+    std::uint16_t closedPort = 0;
+    {
+        FakeServer gone;
+        closedPort = gone.Port();
+    }
+    session.Login("127.0.0.1", closedPort, "Taro");
+    ASSERT_TRUE(tickUntil([&] { return !session.IsConnecting(); }));
+    EXPECT_EQ(told, (std::vector<std::string>{"failed ホストに接続できませんでした"}));
 }
 
 TEST(Session, LogoutWaitsForTheReplyThenEndsWithoutAMessage) {
