@@ -29,7 +29,6 @@ class CChatClientDlg : public QDialog {
     Q_OBJECT
 public:
     static constexpr int kTimerPeriodMs = 10;
-    static constexpr int kHoldToTalkMs = HoldToTalk::kHoldToTalkMs;
 
     explicit CChatClientDlg(QWidget* parent = nullptr);
     ~CChatClientDlg() override;
