@@ -1,10 +1,9 @@
 // The main dialog of the client: the widgets, the fields, which controls are
-// enabled, the routing of Enter and the speak button. What it shows comes
-// from two parts it owns and drives from a 10 ms timer: the connection to
-// the server (lines in, requests out, never blocking the window) and the
-// voice path (capture out, mixed voice in). Neither knows the dialog; each
-// can only ask it to tick at once, when a message has arrived or capture
-// has completed a frame, so that voice does not wait for the timer.
+// enabled, the routing of Enter, the message box and the context menu. What
+// it shows comes from the session it owns, through the session's signals;
+// the session and the voice path are moved on by a 10 ms timer, and by a
+// tick at once whenever a message has arrived or capture has completed a
+// frame, so that voice does not wait for the timer.
 #pragma once
 
 #include <atomic>
@@ -15,9 +14,8 @@
 #include <QDialog>
 #include <QIcon>
 
-#include "client/incoming_message.h"
-#include "client/member_list.h"
-#include "client/server_connection.h"
+#include "client/chat_session.h"
+#include "client/hold_to_talk.h"
 #include "client/voice_path.h"
 
 class QLineEdit;
@@ -31,39 +29,19 @@ class CChatClientDlg : public QDialog {
     Q_OBJECT
 public:
     static constexpr int kTimerPeriodMs = 10;
-    // Holding the speak button longer than this speaks only while it is held.
-    static constexpr int kHoldToTalkMs = 300;
 
     explicit CChatClientDlg(QWidget* parent = nullptr);
     ~CChatClientDlg() override;
 
-    // ---- Session (buttons, Enter routing, timer). ----
-    // Starts connecting; the session begins once the connection is made
-    // (the timer sees to it), or the failure is told.
+    // Reads the fields (telling what fails their checks) and starts
+    // connecting; the session begins once the connection is made.
     void Login();
     // Ends a connection attempt at once, or asks the server to log out.
     void RequestLogout();
-    void CloseSession();
-    void TimerTick();
-
-    // ---- Server messages and posting. ----
-    void ParseLine(std::string_view line);
-    void ApplyMessage();
-    void ResetMessage();
-    void PostText();
-
-    // ---- Speaking. ----
-    // A click toggles the floor.
-    void OnSpeakButton();
-    void StartSpeaking();
-    void StopSpeaking();
-
-    // ---- Field exchange. ----
-    // Controls -> members, with the checks; false (after the check's message,
-    // with the failing field focused and selected) when a check fails.
-    bool ReadFields();
-    // Members -> controls.
-    void ShowFields();
+    // What a click on the speak button does: takes the floor or gives it back.
+    void OnSpeakButton() { session_.ToggleSpeaking(); }
+    // Fills host, name and port and logs in, as if the user had typed them.
+    void LoginAs(const std::string& host, int port, const std::string& name);
 
     // Every message box of the client: exclamation icon, caption "Tessik",
     // OK; returns once the user has closed it.
@@ -73,21 +51,17 @@ public:
     using MessageHook = std::function<void(const std::string& text)>;
     void SetMessageHook(MessageHook hook);
 
-    // Opens the about box modally.
-    void ShowAboutBox();
-    // The dialog's context menu, holding the about box entry.
-    QMenu* ContextMenu() const { return contextMenu_; }
-
     // ---- State, for tests and automation. ----
-    bool IsLoggedIn() const { return loggedIn_; }
-    bool IsConnecting() const { return connection_.IsConnecting(); }
-    bool IsSpeaking() const { return voice_.IsSending(); }
+    ChatSession& Session() { return session_; }
+    bool IsLoggedIn() const { return session_.IsLoggedIn(); }
+    bool IsConnecting() const { return session_.IsConnecting(); }
+    bool IsSpeaking() const { return session_.IsSpeaking(); }
     // The speak button has been held down long enough to count as a hold.
-    bool IsSpeakHeld() const { return speakPressed_ && speakHeld_; }
-    int OwnId() const { return ownId_; }
-    int OwnVoicePass() const { return ownVoicePass_; }
-    const MemberList& Members() const { return memberList_; }
-    const IncomingMessage& Incoming() const { return connection_.Incoming(); }
+    bool IsSpeakHeld() const { return holdToTalk_->IsHeld(); }
+    int OwnId() const { return session_.OwnId(); }
+    int OwnVoicePass() const { return session_.OwnVoicePass(); }
+    const MemberList& Members() const { return session_.Members(); }
+    const IncomingMessage& Incoming() const { return session_.Incoming(); }
     int ReceivedVoiceFrames() const { return voice_.ReceivedVoiceFrames(); }
     int PlayedVoiceFrames() const { return voice_.PlayedVoiceFrames(); }
     int SentVoiceFrames() const { return voice_.SentVoiceFrames(); }
@@ -99,12 +73,9 @@ public:
         classicVoice_.store(classic);
         voice_.SetClassicVoice(classic);
     }
-    CServerConnection& Connection() { return connection_; }
+    CServerConnection& Connection() { return session_.Connection(); }
     // The control with that id (1000 to 1010), or null.
     QWidget* Control(int id) const;
-
-    // Fills host, name and port and logs in, as if the user had typed them.
-    void LoginAs(const std::string& host, int port, const std::string& name);
 
 public slots:
     void done(int result) override;
@@ -117,22 +88,24 @@ protected:
 private:
     void BuildControls();
     void InitDialog();
+    void ConnectSession();
     void RouteEnter();
+    void PostText();
+    // Controls -> members, with the checks; false (after the check's message,
+    // with the failing field focused and selected) when a check fails.
+    bool ReadFields();
+    // Members -> controls.
+    void ShowFields();
     void UpdateButtons();
     // Which controls the user can use, for a session (or none); a
     // connection attempt counts as well.
     void EnableControls(bool session);
+    // The controls as a session starts with it.
+    void ShowSessionStarted();
     void RebuildMemberView();
     void AppendToLog(const std::string& text);
-    // The rest of Login, once the connection attempt has ended.
-    void ContinueLogin();
-    void BeginSession();
-
-    // The speak button pressed and released (mouse or Space).
-    void OnSpeakPressed();
-    void OnSpeakReleased();
-    void ForgetSpeakPress();
-    void WatchSpeakButton(QEvent* event);
+    void ShowAboutBox();
+    void TimerTick();
 
     // Asks for a tick as soon as the dialog's thread is free; called from
     // the receive thread and the sound thread. At most one such request
@@ -143,8 +116,9 @@ private:
     // gone (their threads joined) before these are.
     std::atomic<bool> tickRequested_{false};
     std::atomic<bool> classicVoice_{false};
-    CServerConnection connection_;
     CVoicePath voice_;
+    // After the voice path it drives.
+    ChatSession session_{voice_};
 
     QLineEdit* hostEdit_ = nullptr;
     QLineEdit* nameEdit_ = nullptr;
@@ -158,7 +132,7 @@ private:
     QListWidget* memberView_ = nullptr;
     QMenu* contextMenu_ = nullptr;
     QTimer* timer_ = nullptr;
-    QTimer* holdTimer_ = nullptr;
+    HoldToTalk* holdToTalk_ = nullptr;
 
     std::string host_;
     std::string name_;
@@ -167,18 +141,6 @@ private:
     QIcon icon_;
     QIcon memberIcon_;
     QIcon speakerIcon_;
-    bool loggedIn_ = false;
-    bool tickGate_ = true;
-    int ownId_ = 0;
-    int ownVoicePass_ = 0;
-    MemberList memberList_;
-    // The speak button is down; it has been down past the hold time; the
-    // press is what started speaking.
-    bool speakPressed_ = false;
-    bool speakHeld_ = false;
-    bool pressStartedSpeaking_ = false;
-    // The pointer was off the button at the press's last move or release.
-    bool speakLeftButton_ = false;
 
     MessageHook messageHook_;
 };

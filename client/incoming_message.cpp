@@ -118,6 +118,14 @@ void IncomingMessage::ParseLine(std::string_view line) {
     }
 }
 
+std::string JoinedLogLine(const std::string& name) { return name + std::string(tessik::kJoinedSuffix); }
+
+std::string LeftLogLine(const std::string& name) { return name + std::string(tessik::kLeftSuffix); }
+
+std::string ChatLogLine(const std::string& name, const std::string& text) {
+    return name + std::string(tessik::kChatSeparator) + text + std::string(tessik::kLogLineEnd);
+}
+
 MessageOutcome IncomingMessage::Apply(MemberList& members) const {
     MessageOutcome out;
     switch (kind) {
@@ -145,15 +153,14 @@ MessageOutcome IncomingMessage::Apply(MemberList& members) const {
             break;
         case KIND_MEMBER_LOGIN:
             out.membersChanged = members.Insert(ids[0], names[0]);
-            out.logText = names[0] + std::string(tessik::kJoinedSuffix);
+            out.logText = JoinedLogLine(names[0]);
             break;
         case KIND_MEMBER_LOGOUT:
             out.membersChanged = members.Remove(ids[0]);
-            out.logText = names[0] + std::string(tessik::kLeftSuffix);
+            out.logText = LeftLogLine(names[0]);
             break;
         case KIND_MESSAGE:
-            out.logText = names[0] + std::string(tessik::kChatSeparator) + text +
-                          std::string(tessik::kLogLineEnd);
+            out.logText = ChatLogLine(names[0], text);
             break;
         case KIND_MEMBER_LIST:
             members.Replace(ids, names);

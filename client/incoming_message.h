@@ -42,6 +42,12 @@ struct MessageOutcome {
     std::string notice;  // message box text, shown after the session is closed
 };
 
+// The message log's lines for a member joining, one leaving and a chat
+// message, each with its "\r\n" line end.
+std::string JoinedLogLine(const std::string& name);
+std::string LeftLogLine(const std::string& name);
+std::string ChatLogLine(const std::string& name, const std::string& text);
+
 class IncomingMessage {
 public:
     MessageKind kind = KIND_NONE;

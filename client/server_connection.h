@@ -4,7 +4,7 @@
 // to the owner's thread, the server message those lines are assembled into,
 // and every send.
 //
-// The owner (the dialog) drives it from its timer: PollConnect while an
+// The owner (the session) drives it from its ticks: PollConnect while an
 // attempt runs, then TakeLine until the buffer is empty, with ParseLine and
 // ResetMessage for what the lines say.
 #pragma once

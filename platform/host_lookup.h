@@ -28,6 +28,11 @@ public:
     // Forgets the lookup: its answer, whenever it comes, goes nowhere.
     void Cancel();
 
+    // Only for tests: from now on a lookup of exactly this name stays
+    // pending until it is cancelled, like one the resolver never answers.
+    // An empty name ends that.
+    static void NeverAnswerForTests(const std::string& name);
+
     struct Request;  // the resolver's record
 
 private:

@@ -37,6 +37,17 @@ std::vector<HostLookup::Request*>& Abandoned() {
     return *requests;
 }
 
+std::mutex neverAnsweredMutex;
+std::string& NeverAnswered() {
+    static std::string name;
+    return name;
+}
+
+bool IsNeverAnswered(const std::string& host) {
+    std::lock_guard<std::mutex> lock(neverAnsweredMutex);
+    return host == NeverAnswered();
+}
+
 void FreeFinishedAbandoned() {
     std::lock_guard<std::mutex> lock(abandonedMutex);
     auto& requests = Abandoned();
@@ -49,6 +60,11 @@ void FreeFinishedAbandoned() {
 }  // namespace
 
 HostLookup::~HostLookup() { Cancel(); }
+
+void HostLookup::NeverAnswerForTests(const std::string& name) {
+    std::lock_guard<std::mutex> lock(neverAnsweredMutex);
+    NeverAnswered() = name;
+}
 
 void HostLookup::Cancel() {
     settled_ = Result::kIdle;
@@ -75,6 +91,11 @@ void HostLookup::Start(const std::string& host) {
     }
     settled_ = Result::kNotFound;
     if (host.empty()) return;
+    if (IsNeverAnswered(host)) {
+        // Pending with no request behind it: only Cancel ends it.
+        settled_ = Result::kPending;
+        return;
+    }
 
     auto* request = new Request;
     request->host = host;
@@ -92,7 +113,7 @@ void HostLookup::Start(const std::string& host) {
 
 HostLookup::Result HostLookup::Poll(std::uint32_t* address) {
     if (settled_ == Result::kPending) {
-        if (!request_->Done()) return Result::kPending;
+        if (!request_ || !request_->Done()) return Result::kPending;
         const addrinfo* first = request_->block.ar_result;
         if (::gai_error(&request_->block) == 0 && first && first->ai_addr) {
             address_ = reinterpret_cast<const sockaddr_in*>(first->ai_addr)->sin_addr.s_addr;

@@ -34,8 +34,6 @@ using clienttest::WaitUntil;
 
 namespace {
 
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
 template <typename T>
 T* Get(const CChatClientDlg& dialog, int id) {
     T* widget = qobject_cast<T*>(dialog.Control(id));
@@ -90,53 +88,96 @@ void LogIn(RecordingDialog& r, FakeServer& server, const std::string& name = "Ta
 
 }  // namespace
 
-TEST(DialogTemplate, ControlsStandWhereTheTableSaysWithTheirCaptions) {
+// The dialog as the user meets it, checked against what it must look like
+// rather than against the table it is built from: every control of its kind
+// with its caption, all inside the window and none over another, each label
+// beside or above its field, the captions whole, and Tab going through the
+// controls in reading order.
+TEST(DialogTemplate, ControlsOfTheirKindsInsideTheWindowApartLabelledAndInReadingOrder) {
     CChatClientDlg dialog;
+    ShowAndActivate(dialog);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Tessik"));
     DialogUnits units(dialog.font());
-    EXPECT_EQ(dialog.size(), units.ToPixels(kMainDialog));
+    EXPECT_EQ(dialog.size(), QSize(units.ToPixelsX(293), units.ToPixelsY(239)));
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());  // not resizable
     EXPECT_GE(units.BaseX(), 4);
     EXPECT_GE(units.BaseY(), 8);
+    // One control placed by hand from its dialog units: across and down are
+    // not mixed up on the way to pixels.
+    EXPECT_EQ(dialog.Control(IDC_HOST)->geometry(),
+              QRect(units.ToPixelsX(32), units.ToPixelsY(7), units.ToPixelsX(184), units.ToPixelsY(12)));
 
-    std::vector<QWidget*> tabOrder;
-    for (const ControlTemplate& control : kMainDialogControls) {
-        QWidget* widget = nullptr;
-        if (control.id == IDC_NONE) {
-            for (QLabel* label : dialog.findChildren<QLabel*>()) {
-                if (label->text() == Q(control.caption)) widget = label;
-            }
-        } else {
-            widget = dialog.Control(control.id);
-        }
-        ASSERT_NE(widget, nullptr) << control.caption << " " << control.id;
-        EXPECT_EQ(widget->geometry(), units.ToPixels(control)) << control.caption << " " << control.id;
-        switch (control.kind) {
-            case ControlKind::kPushButton:
-                EXPECT_EQ(static_cast<QPushButton*>(widget)->text(), Q(control.caption));
-                EXPECT_FALSE(static_cast<QPushButton*>(widget)->autoDefault());
-                break;
-            case ControlKind::kLineEdit: EXPECT_TRUE(qobject_cast<QLineEdit*>(widget)); break;
-            case ControlKind::kMultiLineEdit: {
-                auto* log = qobject_cast<QPlainTextEdit*>(widget);
-                ASSERT_TRUE(log);
-                EXPECT_FALSE(log->isReadOnly());
-                EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::NoWrap);
-                break;
-            }
-            case ControlKind::kListView: EXPECT_TRUE(qobject_cast<QListWidget*>(widget)); break;
-            default: break;
-        }
-        if (control.id != IDC_NONE) tabOrder.push_back(widget);
+    const std::vector<std::pair<int, QString>> buttons = {{IDC_LOGIN, QStringLiteral("ログイン")},
+                                                          {IDC_LOGOUT, QStringLiteral("ログアウト")},
+                                                          {IDC_POST, QString::fromUtf8("投\u3000稿")},
+                                                          {IDC_SPEAK, QString::fromUtf8("発\u3000言")}};
+    for (const auto& [id, caption] : buttons) {
+        QPushButton* button = Button(dialog, id);
+        ASSERT_NE(button, nullptr) << id;
+        EXPECT_EQ(button->text(), caption) << id;
+        EXPECT_FALSE(button->autoDefault()) << id;
     }
-    // The speak and post buttons hold their ideographic spaces.
-    EXPECT_EQ(Button(dialog, IDC_POST)->text(), QString::fromUtf8("投\u3000稿"));
-    EXPECT_EQ(Button(dialog, IDC_SPEAK)->text(), QString::fromUtf8("発\u3000言"));
-    // Tab order is creation order: host, name, port, login, logout, log, list, post text, post, speak.
-    for (size_t i = 0; i + 1 < tabOrder.size(); ++i) {
-        QWidget* next = tabOrder[i]->nextInFocusChain();
+    for (int id : {IDC_HOST, IDC_NAME, IDC_PORT, IDC_POST_TEXT}) ASSERT_NE(Edit(dialog, id), nullptr) << id;
+    auto* log = Get<QPlainTextEdit>(dialog, IDC_LOG);
+    ASSERT_NE(log, nullptr);
+    EXPECT_FALSE(log->isReadOnly());
+    EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::NoWrap);
+    ASSERT_NE(Get<QListWidget>(dialog, IDC_MEMBERS), nullptr);
+
+    // Each label and the field it names: on the field's row to its left, or
+    // just above it.
+    auto labelled = [&](const char* caption, int id, bool above) {
+        QLabel* label = nullptr;
+        for (QLabel* candidate : dialog.findChildren<QLabel*>()) {
+            if (candidate->text() == QString::fromUtf8(caption)) label = candidate;
+        }
+        ASSERT_NE(label, nullptr) << caption;
+        const QRect l = label->geometry(), f = dialog.Control(id)->geometry();
+        if (above) {
+            EXPECT_LE(l.bottom(), f.top()) << caption;
+            EXPECT_LT(f.top() - l.bottom(), l.height()) << caption;
+            EXPECT_LT(std::abs(l.left() - f.left()), l.height()) << caption;
+        } else {
+            EXPECT_LE(l.right(), f.left()) << caption;
+            EXPECT_LT(f.left() - l.right(), l.height()) << caption;
+            EXPECT_TRUE(l.top() >= f.top() && l.bottom() <= f.bottom()) << caption;
+        }
+        // The caption shows whole.
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), l.width()) << caption;
+    };
+    labelled("ホスト", IDC_HOST, false);
+    labelled("参加名", IDC_NAME, false);
+    labelled("ポート番号", IDC_PORT, false);
+    labelled("メッセージ", IDC_LOG, true);
+    labelled("参加者リスト", IDC_MEMBERS, true);
+    labelled("投稿メッセージ", IDC_POST_TEXT, true);
+    for (const auto& [id, caption] : buttons) {
+        QPushButton* button = Button(dialog, id);
+        EXPECT_LT(button->fontMetrics().horizontalAdvance(caption), button->width()) << id;
+    }
+
+    const QRect client = dialog.rect();
+    const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    int shown = 0;
+    for (QWidget* control : controls) {
+        if (!control->isVisible()) continue;
+        ++shown;
+        EXPECT_TRUE(client.contains(control->geometry())) << control->objectName().toStdString();
+        for (QWidget* other : controls) {
+            if (other == control || !other->isVisible()) continue;
+            EXPECT_FALSE(control->geometry().intersects(other->geometry()))
+                << control->objectName().toStdString() << " over " << other->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(shown, 16);  // ten controls and six labels
+
+    // Tab: host, name, port, login, logout, log, list, post text, post, speak.
+    const std::vector<int> order = {IDC_HOST, IDC_NAME, IDC_PORT,      IDC_LOGIN, IDC_LOGOUT,
+                                    IDC_LOG,  IDC_MEMBERS, IDC_POST_TEXT, IDC_POST, IDC_SPEAK};
+    for (size_t i = 0; i + 1 < order.size(); ++i) {
+        QWidget* next = dialog.Control(order[i])->nextInFocusChain();
         while (next && next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
-        EXPECT_EQ(next, tabOrder[i + 1]) << tabOrder[i]->objectName().toStdString();
+        EXPECT_EQ(next, dialog.Control(order[i + 1])) << order[i];
     }
 }
 
@@ -293,7 +334,7 @@ TEST(Enabling, SpeakAndLogoutDoNothingWithoutASession) {
     RecordingDialog r;
     r.dialog.OnSpeakButton();
     r.dialog.RequestLogout();
-    r.dialog.CloseSession();
+    r.dialog.Session().Close();
     EXPECT_FALSE(r.dialog.IsSpeaking());
     EXPECT_EQ(Button(r.dialog, IDC_SPEAK)->text(), QString::fromUtf8("発\u3000言"));
     EXPECT_TRUE(r.messages.empty());
