@@ -2,17 +2,12 @@
 // talk starts playing that follows from it.
 #include <gtest/gtest.h>
 
-#include <chrono>
-
+#include "playout_simulation.h"
 #include "voice/jitter_estimator.h"
 
-using Clock = CJitterEstimator::Clock;
+using playoutsim::At;
 
 namespace {
-
-Clock::time_point At(double ms) {
-    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
-}
 
 // Frames first..last-1 arriving exactly on a 16 ms pace from startMs on.
 void Steady(CJitterEstimator& e, double startMs, int first, int last) {

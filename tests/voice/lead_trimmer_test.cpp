@@ -2,17 +2,12 @@
 // window of leads has shown they were never needed.
 #include <gtest/gtest.h>
 
-#include <chrono>
-
+#include "playout_simulation.h"
 #include "voice/lead_trimmer.h"
 
-using Clock = CLeadTrimmer::Clock;
+using playoutsim::At;
 
 namespace {
-
-Clock::time_point At(double ms) {
-    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
-}
 
 // One frame every 16 ms from fromMs until before toMs, each with the same
 // lead; the spread gives a start delay of startDelayMs. The time of the
