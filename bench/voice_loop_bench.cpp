@@ -9,7 +9,7 @@
 // clocks agreeing. Prints one "result" line and, for a stall, the latency
 // over time around it.
 //
-//   voice_loop_bench --port P --dir FOLDER [--seconds 60] [--classic]
+//   voice_loop_bench --port P --dir FOLDER [--seconds 60]
 //                    [--stall-at MS --stall MS]   (as given to the relay)
 #include <QApplication>
 #include <QElapsedTimer>
@@ -61,7 +61,6 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 int main(int argc, char** argv) {
     int port = 0;
     int seconds = 60;
-    bool classic = false;
     int stallAt = -1;
     int stall = 0;
     std::string dir;
@@ -72,8 +71,6 @@ int main(int argc, char** argv) {
             port = std::atoi(value().c_str());
         } else if (a == "--seconds") {
             seconds = std::atoi(value().c_str());
-        } else if (a == "--classic") {
-            classic = true;
         } else if (a == "--stall-at") {
             stallAt = std::atoi(value().c_str());
         } else if (a == "--stall") {
@@ -86,7 +83,7 @@ int main(int argc, char** argv) {
         }
     }
     if (port <= 0 || dir.empty() || seconds < 1 || seconds > 600) {
-        std::fputs("usage: voice_loop_bench --port P --dir FOLDER [--seconds S] [--classic] [--stall-at MS --stall MS]\n",
+        std::fputs("usage: voice_loop_bench --port P --dir FOLDER [--seconds S] [--stall-at MS --stall MS]\n",
                    stderr);
         return 2;
     }
@@ -113,8 +110,7 @@ int main(int argc, char** argv) {
     CChatClientDlg dialog;
     std::vector<std::string> messages;
     dialog.SetMessageHook([&](const std::string& text) { messages.push_back(text); });
-    dialog.SetClassicVoice(classic);
-    dialog.LoginAs("127.0.0.1", port, classic ? "Classic" : "Buffered");
+    dialog.LoginAs("127.0.0.1", port, "Listener");
     // Connecting goes on while the dialog runs: the session begins once it
     // has ended, and the ID follows with the server's reply.
     if (!RunUntil([&] { return !dialog.IsConnecting(); }, 20000) || !dialog.IsLoggedIn() ||
@@ -249,16 +245,16 @@ int main(int argc, char** argv) {
     };
     std::printf("pace capture_ms=%.4f playback_ms=%.4f longest_capture_ms=%.1f longest_playback_ms=%.1f\n",
                 pace(completed), pace(started), longest(completed), longest(started));
-    std::printf("result mode=%s sent=%d received=%d played_blocks=%d gaps=%d gap_ms=%.0f p50_ms=%.1f p95_ms=%.1f "
+    std::printf("result sent=%d received=%d played_blocks=%d gaps=%d gap_ms=%.0f p50_ms=%.1f p95_ms=%.1f "
                 "max_ms=%.1f trimmed=%lld stretched=%lld gaps_seen=%lld start_wait_ms=%d target_lead_ms=%d unknown=%d recover_ms=%.0f messages=%zu "
                 "gaps_at_s=%s\n",
-                classic ? "classic" : "buffered", sent, received, heardTags, gaps, gapBlocks * kFrameMs,
+                sent, received, heardTags, gaps, gapBlocks * kFrameMs,
                 Percentile(all, 0.5), Percentile(all, 0.95), all.empty() ? 0.0 : *std::max_element(all.begin(), all.end()),
                 stats.trimmed, stats.stretched, stats.gaps, startWait, targetLead, unknown, recoverMs, messages.size(), gapsAt.empty() ? "-" : gapsAt.c_str());
     if (stallAt >= 0) {
         // p50 of the loop latency in 250 ms steps from a second before the
         // stall's end to four seconds after it.
-        std::printf("timeline mode=%s", classic ? "classic" : "buffered");
+        std::printf("timeline");
         for (double from = -1000; from < 4000; from += 250) {
             std::vector<double> bucket;
             for (const Sample& s : samples) {

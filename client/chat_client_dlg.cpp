@@ -60,8 +60,6 @@ CChatClientDlg::CChatClientDlg(QWidget* parent) : QDialog(parent) {
 // A posted call to a QObject is dropped if the object goes away first, and
 // the threads that call this are joined before the dialog's QObject is.
 void CChatClientDlg::RequestTick() {
-    // The classic voice path waited for the timer; kept for measuring.
-    if (classicVoice_.load(std::memory_order_relaxed)) return;
     if (tickRequested_.exchange(true)) return;
     QMetaObject::invokeMethod(
         this,

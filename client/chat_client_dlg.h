@@ -67,12 +67,6 @@ public:
     int SentVoiceFrames() const { return voice_.SentVoiceFrames(); }
     const CWaveDevice& SoundDevice() const { return voice_.SoundDevice(); }
     const CPlayoutBuffer& Playout() const { return voice_.Playout(); }
-    // The voice path as it was before the play-out buffer, for measuring
-    // the two side by side.
-    void SetClassicVoice(bool classic) {
-        classicVoice_.store(classic);
-        voice_.SetClassicVoice(classic);
-    }
     CServerConnection& Connection() { return session_.Connection(); }
     // The control with that id (1000 to 1010), or null.
     QWidget* Control(int id) const;
@@ -115,7 +109,6 @@ private:
     // Before the parts whose threads call RequestTick, so that they are
     // gone (their threads joined) before these are.
     std::atomic<bool> tickRequested_{false};
-    std::atomic<bool> classicVoice_{false};
     CVoicePath voice_;
     // After the voice path it drives.
     ChatSession session_{voice_};

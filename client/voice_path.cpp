@@ -15,19 +15,14 @@ void CVoicePath::Close() {
     sound_.CloseCapture();
     sound_.ClosePlayback();
     // Frames still waiting belong to the session that ended.
-    playout_.Reset();
-}
-
-void CVoicePath::SetClassicVoice(bool classic) {
-    classicVoice_ = classic;
-    playout_.SetPassThrough(classic);
+    playback_.Reset();
 }
 
 // While the user does not speak nothing is taken from capture: its ring
 // fills and it stalls. The press throws that away, so the first frame sent
 // is one recorded after the press.
 void CVoicePath::StartSending() {
-    if (!classicVoice_) sound_.DiscardCapturedFrames();
+    sound_.DiscardCapturedFrames();
     sending_ = true;
 }
 
@@ -56,7 +51,7 @@ void CVoicePath::SendCapturedVoice(CServerConnection& connection, int ownId) {
     }
 }
 
-void CVoicePath::FeedPlayback() { playedVoiceFrames_ += playout_.FeedDevice(sound_); }
+void CVoicePath::FeedPlayback() { playedVoiceFrames_ += playback_.Feed(sound_); }
 
 // Played whether the user speaks or not; the play-out buffer passes the
 // frame on to playback when it is due (here or on a later tick). A frame
@@ -65,6 +60,6 @@ void CVoicePath::FeedPlayback() { playedVoiceFrames_ += playout_.FeedDevice(soun
 void CVoicePath::PlayReceivedVoice(std::uint8_t* frame) {
     protocol::DecodeVoiceFrame(frame, voiceFrameLength_);
     ++receivedVoiceFrames_;
-    playout_.Add(frame, voiceFrameLength_, CPlayoutBuffer::Clock::now());
+    playback_.Add(frame, voiceFrameLength_, CPlaybackFeed::Clock::now());
     FeedPlayback();
 }

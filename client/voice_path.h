@@ -9,10 +9,11 @@
 #include <functional>
 #include <string>
 
-#include "client/playout_buffer.h"
 #include "client/server_connection.h"
-#include "client/wave_device.h"
 #include "protocol/voice_codec.h"
+#include "voice/playback_feed.h"
+#include "voice/playout_buffer.h"
+#include "voice/wave_device.h"
 
 class CVoicePath {
 public:
@@ -34,11 +35,6 @@ public:
     // it can be sent at once rather than on the next tick (see
     // CWaveDevice::SetCaptureNotifier). Set while closed.
     void SetCaptureNotifier(std::function<void()> notify) { sound_.SetCaptureNotifier(std::move(notify)); }
-
-    // The voice path as it was before a press discarded what capture held
-    // and before the play-out buffer: only for measuring the two side by
-    // side.
-    void SetClassicVoice(bool classic);
 
     // The user takes the floor: from now on captured frames go out, the
     // first of them recorded after this call.
@@ -69,7 +65,7 @@ public:
     // Captured frames sent to the server as voice.
     int SentVoiceFrames() const { return sentVoiceFrames_; }
     const CWaveDevice& SoundDevice() const { return sound_; }
-    const CPlayoutBuffer& Playout() const { return playout_; }
+    const CPlayoutBuffer& Playout() const { return playback_.Buffer(); }
 
 private:
     int voiceFrameLength_ = protocol::kVoiceFrameLength;
@@ -83,6 +79,5 @@ private:
     // whatever is still open.
     CWaveDevice sound_;
     // Received frames wait here until the device is due to play them.
-    CPlayoutBuffer playout_;
-    bool classicVoice_ = false;
+    CPlaybackFeed playback_;
 };

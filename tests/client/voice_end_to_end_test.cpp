@@ -23,6 +23,7 @@
 #include "client/dialog_layout.h"
 #include "client_test_support.h"
 #include "platform/tools/process.h"
+#include "protocol/voice_codec.h"
 #include "server_process.h"
 #include "voice_frames.h"
 
@@ -158,10 +159,15 @@ TEST(VoiceComparison, FindsSpeechAmongSilenceInOrderAndFailsWhenEitherSideIsWron
     }
     Frame silence;
     silence.fill(voicecheck::kSilence);
+    // What a listener hears of one speaker: each frame through the codec
+    // itself, not through the comparison's own idea of it.
     std::vector<Frame> heard;
     for (const Frame& f : recorded) {
         heard.push_back(silence);  // idle playback between frames
-        heard.push_back(voicecheck::ClearLowBits(f));
+        Frame coded = f;
+        protocol::EncodeVoiceFrame(coded.data(), voicecheck::kFrameBytes);
+        protocol::DecodeVoiceFrame(coded.data(), voicecheck::kFrameBytes);
+        heard.push_back(coded);
     }
     Comparison c = voicecheck::CompareSingle(recorded, heard);
     EXPECT_EQ(c.heard, 100);
@@ -176,6 +182,19 @@ TEST(VoiceComparison, FindsSpeechAmongSilenceInOrderAndFailsWhenEitherSideIsWron
     c = voicecheck::CompareSingle(recorded, half);
     EXPECT_EQ(c.Precision(), 1.0);
     EXPECT_LT(c.Coverage(), 0.95);
+
+    // A mix worked out by hand: 201 and 102 come out of the codec as 200
+    // and 100, their average 150 goes back through it as 148; 255 and 0 as
+    // 252 and 0, then 126, then 124.
+    Frame loud, quiet;
+    loud.fill(201);
+    quiet.fill(102);
+    loud[1] = 255;
+    quiet[1] = 0;
+    const Frame mix = voicecheck::MixOfTwo(loud, quiet);
+    EXPECT_EQ(mix[0], 148);
+    EXPECT_EQ(mix[1], 124);
+    EXPECT_EQ(mix[127], 148);
 
     // Two speakers, the second one three frames behind, its recording
     // shorter: silence after its end.

@@ -153,8 +153,7 @@ TEST_F(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtThePress) {
 
 // Voice does not wait for the dialog's timer: a completed capture frame and
 // a whole message each ask for a tick at once. With the timer stopped the
-// voice path still runs both ways, and chat lines still arrive; the
-// classic path, which waited for the timer, stops.
+// voice path still runs both ways, and chat lines still arrive.
 TEST_F(VoicePath, CaptureAndArrivingMessagesDriveTheDialogWithoutItsTimer) {
     StartSound(1000, 4);
     LogIn(r, server);
@@ -186,12 +185,6 @@ TEST_F(VoicePath, CaptureAndArrivingMessagesDriveTheDialogWithoutItsTimer) {
     ASSERT_TRUE(WaitUntil([&] { return r.dialog.PlayedVoiceFrames() == 5; }));
     ASSERT_TRUE(WaitUntil([&] { return PlayedTags(files.Out(), r.dialog).size() == 5u; }));
     EXPECT_EQ(PlayedTags(files.Out(), r.dialog), Range(0, 5));
-
-    r.dialog.SetClassicVoice(true);
-    Pump(50);  // a tick asked for before the switch
-    const int sent = r.dialog.SentVoiceFrames();
-    ASSERT_TRUE(WaitUntil([&] { return r.dialog.SoundDevice().CountCompleteCaptureBuffers() == 8; }));
-    EXPECT_EQ(r.dialog.SentVoiceFrames(), sent);
 }
 
 TEST_F(VoicePath, NotSpeakingCaptureStallsAndEachPressSendsOnlyWhatWasRecordedAfterIt) {
@@ -237,46 +230,6 @@ TEST_F(VoicePath, NotSpeakingCaptureStallsAndEachPressSendsOnlyWhatWasRecordedAf
     EXPECT_TRUE(r.messages.empty());
 }
 
-// The behaviour kept for comparing with the old voice path: a press sends
-// what capture held from before it.
-TEST_F(VoicePath, InClassicModeTheNextPressSendsWhatFollowedTheStop) {
-    StartSound(600, -1);  // SDL's own pace: 16 ms a frame
-    r.dialog.SetClassicVoice(true);
-    LogIn(r, server);
-    Reply(server, r);
-    const CWaveDevice& device = r.dialog.SoundDevice();
-
-    // Long past the ring: nothing is taken, nothing sent.
-    ASSERT_TRUE(WaitUntil([&] { return device.GetRecordedBytes() >= 40u * 128; }));
-    EXPECT_EQ(device.CountCompleteCaptureBuffers(), 8);
-    EXPECT_EQ(SentCount(server), 0);
-
-    QPushButton* speak = Button(r.dialog, IDC_SPEAK);
-    speak->click();
-    ASSERT_TRUE(WaitUntil([&] { return SentCount(server) >= 16; }));
-    std::vector<int> tags = SentTags(server.Received());
-    // The first press sends the 128 ms recorded right after login, then
-    // live sound: what was recorded in between is gone.
-    EXPECT_EQ(std::vector<int>(tags.begin(), tags.begin() + 8), Range(0, 8));
-    EXPECT_GE(tags[8], 40);
-    EXPECT_TRUE(Increasing(tags)) << ::testing::PrintToString(tags);
-
-    speak->click();
-    ASSERT_TRUE(server.WaitForReceived("Voice Stop\r\n\r\n"));
-    tags = SentTags(server.Received());
-    const int lastSent = tags.back();
-    const int sentBefore = static_cast<int>(tags.size());
-    ASSERT_TRUE(WaitUntil([&] { return device.GetRecordedBytes() >= (lastSent + 40u) * 128; }));
-    EXPECT_EQ(SentCount(server), sentBefore);
-
-    // After the pause: the 128 ms right after the stop come first.
-    speak->click();
-    ASSERT_TRUE(WaitUntil([&] { return SentCount(server) >= sentBefore + 8; }));
-    tags = SentTags(server.Received());
-    EXPECT_EQ(std::vector<int>(tags.begin() + sentBefore, tags.begin() + sentBefore + 8), Range(lastSent + 1, 8));
-    EXPECT_TRUE(r.messages.empty());
-}
-
 TEST_F(VoicePath, ReceivedVoiceIsPlayedWhetherSpeakingOrNotAndTheSessionsEndClosesTheDevices) {
     // Playback faster than frames arrive: nothing is dropped.
     StartSound(0, 2);
@@ -313,26 +266,6 @@ TEST_F(VoicePath, ReceivedVoiceIsPlayedWhetherSpeakingOrNotAndTheSessionsEndClos
     LogIn(r, server);
     EXPECT_TRUE(r.dialog.SoundDevice().IsCaptureOpen());
     EXPECT_TRUE(r.dialog.SoundDevice().IsPlaybackOpen());
-}
-
-TEST_F(VoicePath, InClassicModeAFrameThatFindsItsSlotStillPlayingIsDropped) {
-    // A second per block: playback takes hardly anything while the frames
-    // arrive.
-    StartSound(0, 1000);
-    r.dialog.SetClassicVoice(true);
-    LogIn(r, server);
-    // The empty opening block has been taken: slot 0 is free.
-    ASSERT_TRUE(WaitUntil([&] { return r.dialog.SoundDevice().IsPlaybackSlotFree(0); }));
-
-    std::string wire;
-    for (int k = 0; k < 60; ++k) wire += VoiceMessage(voicecheck::TaggedFrame(k));
-    server.Send(wire);
-    ASSERT_TRUE(WaitUntil([&] { return r.dialog.ReceivedVoiceFrames() == 60; }));
-    // Slots 1 to 39, then slot 0; from then on a frame goes in only where
-    // playback has taken one out.
-    EXPECT_GE(r.dialog.PlayedVoiceFrames(), 40);
-    EXPECT_LE(r.dialog.PlayedVoiceFrames(), 43);
-    EXPECT_TRUE(r.messages.empty());
 }
 
 TEST_F(VoicePath, ABurstWaitsInThePlayoutBufferAndItsOldestFramesGoInsteadOfQueueingAtTheDevice) {

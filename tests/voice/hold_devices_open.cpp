@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "client/wave_device.h"
+#include "voice/wave_device.h"
 
 int main() {
     CWaveDevice device;

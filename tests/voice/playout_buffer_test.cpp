@@ -1,141 +1,19 @@
 // The play-out buffer against a simulated device and simulated time (a
 // device that takes one block every 16 ms, a receiver that runs every
-// 10 ms), and once against the real sound device through SDL's disk driver.
+// 10 ms).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <deque>
-#include <map>
-#include <random>
 #include <vector>
 
-#include "client/playout_buffer.h"
-#include "client/sound_continuation.h"
-#include "client/wave_device.h"
-#include "platform/sound.h"
+#include "playout_simulation.h"
 #include "sound_fixture.h"
+#include "voice/playout_buffer.h"
 
-using namespace voicetest;
-using Clock = CPlayoutBuffer::Clock;
-
-namespace {
-
-Clock::time_point At(double ms) {
-    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
-}
-
-// Frame k: its number in the first two bytes, then a pattern of its own
-// that no continuation of the frames before it reproduces.
-CPlayoutBuffer::Frame Tagged(int k) {
-    CPlayoutBuffer::Frame f;
-    f[0] = static_cast<std::uint8_t>(k >> 8);
-    f[1] = static_cast<std::uint8_t>(k & 0xFF);
-    for (int j = 2; j < CPlayoutBuffer::kFrameBytes; ++j) f[static_cast<std::size_t>(j)] = static_cast<std::uint8_t>((k * 7 + j * 13) % 251);
-    return f;
-}
-
-int TagOf(const CPlayoutBuffer::Frame& f) { return f[0] * 256 + f[1]; }
-
-constexpr int kSilentBlock = -1;
-constexpr int kMadeUpBlock = -2;
-
-// What a block the device played was: a frame's tag, silence, or sound the
-// buffer made up.
-int BlockOf(const CPlayoutBuffer::Frame& f) {
-    if (Tagged(TagOf(f)) == f) return TagOf(f);
-    return IsSilence(f.data(), CPlayoutBuffer::kFrameBytes) ? kSilentBlock : kMadeUpBlock;
-}
-
-// What the simulated device played: per 16 ms block, a tag, kSilentBlock
-// (also when it had nothing) or kMadeUpBlock, and when the block started.
-struct Played {
-    std::vector<int> tags;
-    std::map<int, double> startMs;  // tag -> start of its playback
-    double lastTrimMs = -1;         // when the buffer last dropped frames
-
-    // Silent blocks between the first and the last block that played.
-    int Gaps() const {
-        auto first = std::find_if(tags.begin(), tags.end(), [](int t) { return t >= 0; });
-        auto last = std::find_if(tags.rbegin(), tags.rend(), [](int t) { return t >= 0; }).base();
-        return first < last ? static_cast<int>(std::count(first, last, kSilentBlock)) : 0;
-    }
-    int MadeUp() const { return static_cast<int>(std::count(tags.begin(), tags.end(), kMadeUpBlock)); }
-    std::vector<int> Heard() const {
-        std::vector<int> out;
-        for (int t : tags) {
-            if (t >= 0) out.push_back(t);
-        }
-        return out;
-    }
-};
-
-// Frame k is recorded from k * 16 ms and arrives at arrivalMs[k]; the
-// receiver adds what arrived and feeds every tickMs (its 10 ms timer, or
-// 1 ms for a receiver woken by each arrival), the device takes a block
-// every blockMs (16 ms by its own clock) from phaseMs on.
-Played Simulate(CPlayoutBuffer& buffer, const std::vector<double>& arrivalMs, double endMs, double phaseMs = 3,
-                int tickMs = 10, double blockMs = CPlayoutBuffer::kFrameMs) {
-    Played out;
-    std::deque<CPlayoutBuffer::Frame> device;
-    std::size_t next = 0;
-    double nextBlock = phaseMs;
-    double soundingUntil = 0;  // end of the block being heard
-    for (double now = 0; now <= endMs; now += 1) {
-        if (now >= nextBlock) {
-            if (device.empty()) {
-                out.tags.push_back(kSilentBlock);
-            } else {
-                const int tag = BlockOf(device.front());
-                out.tags.push_back(tag);
-                if (tag >= 0) out.startMs[tag] = nextBlock;
-                device.pop_front();
-                soundingUntil = nextBlock + blockMs;
-            }
-            nextBlock += blockMs;
-        }
-        if (static_cast<long long>(now) % tickMs == 0) {
-            while (next < arrivalMs.size() && arrivalMs[next] <= now) {
-                const auto frame = Tagged(static_cast<int>(next));
-                buffer.Add(frame.data(), CPlayoutBuffer::kFrameBytes, At(now));
-                ++next;
-            }
-            const double unplayedMs = std::max(0.0, soundingUntil - now) + blockMs * static_cast<double>(device.size());
-            buffer.NoteLead(At(now), unplayedMs);
-            CPlayoutBuffer::Frame f;
-            const long long trimmed = buffer.GetStats().trimmed;
-            while (buffer.TakeFrame(At(now), static_cast<int>(device.size()), &f)) device.push_back(f);
-            if (buffer.GetStats().trimmed != trimmed) out.lastTrimMs = now;
-        }
-    }
-    return out;
-}
-
-// Frames sent on the sender's tick after their capture completed (10 ms,
-// or 1 ms for a sender woken by capture), delayed on the way by up to
-// jitterMs (order kept), from frame `from` on held up until stallEndMs.
-std::vector<double> Arrivals(int frames, double jitterMs, unsigned seed = 7, int stallFrom = -1, double stallEndMs = 0,
-                             int tickMs = 10) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> jitter(0, jitterMs);
-    std::vector<double> out;
-    double last = 0;
-    for (int k = 0; k < frames; ++k) {
-        const double complete = (k + 1) * 16.0;
-        double sent = std::ceil(complete / tickMs) * tickMs + 1;
-        double at = sent + (jitterMs > 0 ? jitter(random) : 0.0);
-        if (stallFrom >= 0 && k >= stallFrom) at = std::max(at, stallEndMs);
-        at = std::max(at, last);
-        out.push_back(at);
-        last = at;
-    }
-    return out;
-}
-
-double LatencyOf(const Played& p, int tag) { return p.startMs.at(tag) - tag * 16.0; }
-
-}  // namespace
+using namespace playoutsim;
+using voicetest::IsSilence;
 
 TEST(PlayoutBuffer, SteadyArrivalsPlayEveryFrameInOrderWithoutGapsAndWithLittleDelay) {
     CPlayoutBuffer buffer;
@@ -155,6 +33,10 @@ TEST(PlayoutBuffer, SteadyArrivalsPlayEveryFrameInOrderWithoutGapsAndWithLittleD
     // beyond what the pace needs.
     for (int k = 200; k < frames; ++k) EXPECT_LE(LatencyOf(p, k), 16.0 + 20 + 2 * 16) << k;
     EXPECT_EQ(buffer.Waiting(), 0);
+    // Once the pace is known the wait is what it shows, the spread of the
+    // two 10 ms ticks, and no longer the default kept until then.
+    EXPECT_LT(buffer.StartDelayMs(), CPlayoutBuffer::kDefaultStartMs);
+    EXPECT_LE(buffer.StartDelayMs(), 10);
 }
 
 // Whatever the device's phase against capture, steady arrivals settle at
@@ -228,27 +110,43 @@ TEST(PlayoutBuffer, AfterAStallTheOldestFramesGoAndLatencyComesBackWithinTwoSeco
     EXPECT_EQ(heard.back(), frames - 1);
 }
 
-// One frame held up beyond its margin: the device runs dry once, the buffer
+// Frames held up beyond their margin: the device runs dry once, the buffer
 // counts that gap, and for a while keeps a frame more of margin rather than
-// trimming back to where the gap happened.
+// trimming back to where the gap happened, so that a hold as long a little
+// later passes without a drop-out. Held 36 ms, the frame comes while the
+// device's last block still sounds; held 40 ms or 100 ms, playback has
+// ended by then, and the frame comes soon enough to be a gap of the same
+// talk, not a new talk.
 TEST(PlayoutBuffer, AGapIsCountedAndBuysAFrameMoreOfMarginForAWhile) {
-    CPlayoutBuffer buffer;
     const int frames = 600;
-    std::vector<double> arrivals = Arrivals(frames, 0);
-    const double heldUntil = arrivals[300] + 40;
-    for (int k = 300; k < frames; ++k) {
-        auto& at = arrivals[static_cast<std::size_t>(k)];
-        at = std::max(at, heldUntil);
+    CPlayoutBuffer steady;
+    Simulate(steady, Arrivals(frames, 0), frames * 16.0 + 500);
+    for (double holdMs : {36.0, 40.0, 100.0}) {
+        SCOPED_TRACE(holdMs);
+        CPlayoutBuffer buffer;
+        std::vector<double> arrivals = Arrivals(frames, 0);
+        const auto hold = [&](int from, double ms) {
+            const double heldUntil = arrivals[static_cast<std::size_t>(from)] + ms;
+            for (int k = from; k < frames; ++k) {
+                auto& at = arrivals[static_cast<std::size_t>(k)];
+                at = std::max(at, heldUntil);
+            }
+        };
+        hold(300, holdMs);
+        hold(450, 36);  // again, 2.4 s later
+        const Played p = Simulate(buffer, arrivals, frames * 16.0 + 500);
+        EXPECT_GE(p.Gaps(), 1);  // silence, until the held frame is there
+        EXPECT_EQ(p.GapsAfter(400), 0) << "the second hold dropped out too";
+        EXPECT_EQ(buffer.GetStats().gaps, 1);
+        // Playback ended at the end of the talk, and after the first hold
+        // too when it was long; not after the second.
+        EXPECT_EQ(buffer.GetStats().underruns, holdMs < 40 ? 1 : 2);
+        EXPECT_EQ(buffer.TargetLeadMs(), steady.TargetLeadMs() + CPlayoutBuffer::kFrameMs);
+        const std::vector<int> heard = p.Heard();
+        EXPECT_EQ(heard.back(), frames - 1);
+        const double before = LatencyOf(p, 250);
+        for (int k = 500; k < frames; ++k) EXPECT_DOUBLE_EQ(LatencyOf(p, k), before + CPlayoutBuffer::kFrameMs) << k;
     }
-    const Played p = Simulate(buffer, arrivals, frames * 16.0 + 500);
-    EXPECT_GE(p.Gaps(), 1);  // silence, until the held frame is there
-    EXPECT_EQ(buffer.GetStats().gaps, 1);
-    EXPECT_EQ(buffer.TargetLeadMs(),
-              CPlayoutBuffer::kSafetyMs + buffer.StartDelayMs() / CPlayoutBuffer::kSpreadShare + CPlayoutBuffer::kFrameMs);
-    const std::vector<int> heard = p.Heard();
-    EXPECT_EQ(heard.back(), frames - 1);
-    const double before = LatencyOf(p, 250);
-    for (int k = 500; k < frames; ++k) EXPECT_DOUBLE_EQ(LatencyOf(p, k), before + CPlayoutBuffer::kFrameMs) << k;
 }
 
 // Two sound cards never run at quite the same pace. A listener's card that
@@ -377,23 +275,6 @@ TEST(PlayoutBuffer, PlayingStartsOnceTheFirstFrameHasWaitedAndTheLastFrameOfATal
     EXPECT_EQ(buffer.Waiting(), 3);
 }
 
-TEST(PlayoutBuffer, PassThroughHandsEveryFrameOnAtOnceAndKeepsNothingBack) {
-    CPlayoutBuffer buffer;
-    buffer.SetPassThrough(true);
-    for (int k = 0; k < 50; ++k) {
-        const auto f = Tagged(k);
-        buffer.Add(f.data(), CPlayoutBuffer::kFrameBytes, At(0));
-    }
-    CPlayoutBuffer::Frame out{};
-    for (int k = 0; k < 50; ++k) {
-        ASSERT_TRUE(buffer.TakeFrame(At(0), 40 + k, &out)) << k;
-        EXPECT_EQ(TagOf(out), k);
-    }
-    EXPECT_FALSE(buffer.TakeFrame(At(0), 0, &out));
-    EXPECT_EQ(buffer.GetStats().trimmed, 0);
-    EXPECT_EQ(buffer.GetStats().played, 50);
-}
-
 TEST(PlayoutBuffer, HoldsAtMostItsCapacityAndFillsAShortFrameWithSilence) {
     CPlayoutBuffer buffer;
     for (int k = 0; k < 100; ++k) {
@@ -405,118 +286,16 @@ TEST(PlayoutBuffer, HoldsAtMostItsCapacityAndFillsAShortFrameWithSilence) {
     buffer.Reset();
     EXPECT_EQ(buffer.Waiting(), 0);
 
-    buffer.SetPassThrough(true);
+    // Enough frames behind them to start playing at once.
     const std::uint8_t part[3] = {4, 8, 12};
     buffer.Add(part, 3, At(0));
     buffer.Add(nullptr, 128, At(0));
+    for (int k = 0; k < 3; ++k) buffer.Add(Tagged(k).data(), CPlayoutBuffer::kFrameBytes, At(0));
     CPlayoutBuffer::Frame out{};
     ASSERT_TRUE(buffer.TakeFrame(At(0), 0, &out));
+    EXPECT_EQ(out[0], 4);
     EXPECT_EQ(out[2], 12);
     EXPECT_TRUE(IsSilence(out.data() + 3, CPlayoutBuffer::kFrameBytes - 3));
     ASSERT_TRUE(buffer.TakeFrame(At(0), 0, &out));
     EXPECT_TRUE(IsSilence(out.data(), CPlayoutBuffer::kFrameBytes));
-}
-
-// The made-up sound: voiced sound goes on at its own pitch and in phase, so
-// that it joins the sound before it without a click; silence stays silence.
-TEST(SoundContinuation, VoicedSoundGoesOnInPhaseAtItsPitchAndSilenceStaysSilent) {
-    constexpr double kPi = 3.14159265358979;
-    auto tone = [&](double period, int at) {
-        return static_cast<std::uint8_t>(std::lround(128 + 60 * std::sin(2 * kPi * at / period)));
-    };
-    for (int period : {kMinPitchPeriod, 25, 40, 57, 100, kMaxPitchPeriod}) {
-        SCOPED_TRACE(period);
-        std::vector<std::uint8_t> history(256);
-        for (int i = 0; i < 256; ++i) history[static_cast<std::size_t>(i)] = tone(period, i);
-        // The shortest period that repeats, not a multiple of it.
-        EXPECT_EQ(FindPitchPeriod(history.data(), 256), period);
-        std::array<std::uint8_t, 128> out{};
-        ContinueSound(history.data(), 256, out.data(), 128);
-        for (int i = 0; i < 128; ++i) EXPECT_NEAR(out[static_cast<std::size_t>(i)], tone(period, 256 + i), 1) << i;
-    }
-
-    std::vector<std::uint8_t> silence(256, 128);
-    std::array<std::uint8_t, 128> out{};
-    out.fill(7);
-    EXPECT_EQ(FindPitchPeriod(silence.data(), 256), 0);
-    ContinueSound(silence.data(), 256, out.data(), 128);
-    EXPECT_TRUE(IsSilence(out.data(), 128));
-
-    // A voice that stopped within the history goes on as silence, not as
-    // what it said before it stopped.
-    std::vector<std::uint8_t> stopped(256, 128);
-    for (int i = 0; i < 128; ++i) stopped[static_cast<std::size_t>(i)] = tone(40, i);
-    out.fill(7);
-    ContinueSound(stopped.data(), 256, out.data(), 128);
-    EXPECT_TRUE(IsSilence(out.data(), 128));
-
-    // Too little history to look for a pitch: it is repeated as it is.
-    const std::uint8_t shortHistory[5] = {100, 140, 160, 120, 90};
-    EXPECT_EQ(FindPitchPeriod(shortHistory, 5), 0);
-    ContinueSound(shortHistory, 5, out.data(), 128);
-    for (int i = 0; i < 128; ++i) ASSERT_EQ(out[static_cast<std::size_t>(i)], shortHistory[i % 5]) << i;
-    ContinueSound(nullptr, 0, out.data(), 128);
-    EXPECT_TRUE(IsSilence(out.data(), 128));
-}
-
-class PlayoutDeviceTest : public SoundTest {};
-
-TEST_F(PlayoutDeviceTest, FeedsTheRealDeviceAndForgetsFramesOfAnEarlierSession) {
-    WriteFileBytes(InputFile(), {});
-    UseDiskDelay(4);
-    CWaveDevice device;
-    CPlayoutBuffer buffer;
-    // No playback open: frames are forgotten.
-    buffer.Add(PatternFrame(0).data(), kFrame, Clock::now());
-    EXPECT_EQ(buffer.FeedDevice(device), 0);
-    EXPECT_EQ(buffer.Waiting(), 0);
-
-    ASSERT_EQ(device.OpenPlayback(nullptr, 0, 40), 1);
-    int played = 0;
-    for (int k = 1; k <= 6; ++k) {
-        buffer.Add(PatternFrame(k).data(), kFrame, Clock::now());
-        played += buffer.FeedDevice(device);
-        EXPECT_LE(device.CountQueuedPlaybackBlocks(), CPlayoutBuffer::kDeviceLead);
-    }
-    ASSERT_TRUE(WaitUntil([&] {
-        played += buffer.FeedDevice(device);
-        return buffer.Waiting() == 0 && device.CountQueuedPlaybackBlocks() == 0;
-    }));
-    // A burst beyond the bound loses its oldest frames, never the newest.
-    EXPECT_EQ(played + buffer.GetStats().trimmed, 6);
-    EXPECT_GE(played, 1);
-    ASSERT_EQ(device.ClosePlayback(), 1);
-    const Bytes heard = WithoutSilence(ReadFileBytes(OutputFile()));
-    ASSERT_EQ(heard.size() % kFrame, 0u);
-    int last = 0;
-    for (std::size_t at = 0; at < heard.size(); at += kFrame) {
-        const int k = PatternIndex(heard.data() + at);
-        EXPECT_GT(k, last);
-        last = k;
-    }
-    EXPECT_EQ(last, 6);
-
-    // Frames still waiting when a session ends never reach the next
-    // session's device; the frame that arrived for the new one does. The
-    // device is held so that frames stay waiting behind its lead.
-    ASSERT_EQ(device.OpenPlayback(nullptr, 0, 40), 1);
-    ASSERT_TRUE(WaitUntil([&] { return device.IsPlaybackSlotFree(0); }));
-    ASSERT_EQ(platform::WaveOutPause(device.GetPlaybackDevice()), platform::MMSYSERR_NOERROR);
-    for (int k = 7; k <= 10; ++k) buffer.Add(PatternFrame(k).data(), kFrame, Clock::now());
-    ASSERT_TRUE(WaitUntil([&] {
-        buffer.FeedDevice(device);
-        return device.CountQueuedPlaybackBlocks() == CPlayoutBuffer::kDeviceLead;
-    }));
-    EXPECT_GE(buffer.Waiting(), 1);
-    ASSERT_EQ(device.ClosePlayback(), 1);
-    ASSERT_EQ(device.OpenPlayback(nullptr, 0, 40), 1);
-    buffer.SetPassThrough(true);
-    buffer.Add(PatternFrame(12).data(), kFrame, Clock::now());
-    EXPECT_EQ(buffer.FeedDevice(device), 1);
-    EXPECT_EQ(buffer.Waiting(), 0);
-    ASSERT_TRUE(WaitUntil([&] { return device.CountQueuedPlaybackBlocks() == 0; }));
-    ASSERT_EQ(device.ClosePlayback(), 1);
-    const Bytes second = WithoutSilence(ReadFileBytes(OutputFile()));
-    ASSERT_EQ(second.size(), static_cast<std::size_t>(kFrame));
-    EXPECT_EQ(PatternIndex(second.data()), 12);
 }

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "client/wave_device.h"
+#include "voice/wave_device.h"
 #include "platform/tools/process.h"
 #include "platform/sound.h"
 #include "sound_fixture.h"

@@ -1,4 +1,4 @@
-#include "client/wave_device.h"
+#include "voice/wave_device.h"
 
 #include <algorithm>
 #include <cstring>

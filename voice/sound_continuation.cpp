@@ -1,4 +1,4 @@
-#include "client/sound_continuation.h"
+#include "voice/sound_continuation.h"
 
 #include <algorithm>
 #include <array>

@@ -1,0 +1,128 @@
+// The margin the play-out buffer keeps, and the frames it lets go of once a
+// window of leads has shown they were never needed.
+#include <gtest/gtest.h>
+
+#include "playout_simulation.h"
+#include "voice/lead_trimmer.h"
+
+using playoutsim::At;
+
+namespace {
+
+// One frame every 16 ms from fromMs until before toMs, each with the same
+// lead; the spread gives a start delay of startDelayMs. The time of the
+// next frame.
+double Leads(CLeadTrimmer& t, double fromMs, double toMs, double leadMs, int startDelayMs = 0) {
+    double now = fromMs;
+    for (; now < toMs; now += 16) EXPECT_FALSE(t.NoteLead(At(now), leadMs, startDelayMs, true)) << now;
+    return now;
+}
+
+}  // namespace
+
+TEST(LeadTrimmer, TheMarginIsTheSafetyAQuarterOfTheSpreadAndAFrameForEachRecentGapUpToThree) {
+    CLeadTrimmer t;
+    EXPECT_EQ(t.TargetLeadMs(0), 4);
+    EXPECT_EQ(t.TargetLeadMs(40), 14);
+    EXPECT_EQ(t.TargetLeadMs(96), 28);
+    // A frame whose playback was due already, or just now, came after the
+    // device ran dry; one with any time left did not.
+    EXPECT_FALSE(t.NoteLead(At(0), 0.5, 0, true));
+    EXPECT_EQ(t.GapPenalty(), 0);
+    EXPECT_TRUE(t.NoteLead(At(16), 0, 0, true));
+    EXPECT_EQ(t.TargetLeadMs(0), 20);
+    EXPECT_TRUE(t.NoteLead(At(32), -40, 0, true));
+    t.NoteGap(At(48));
+    t.NoteGap(At(64));
+    EXPECT_EQ(t.GapPenalty(), 3);
+    EXPECT_EQ(t.TargetLeadMs(40), 14 + 48);
+    t.Reset();
+    EXPECT_EQ(t.TargetLeadMs(0), 4);
+}
+
+// The margin a gap bought is given back a frame at a time, each after ten
+// seconds without a gap, and only as windows close.
+TEST(LeadTrimmer, AGapsFrameOfMarginIsGivenBackAfterTenSecondsWithoutOne) {
+    CLeadTrimmer t;
+    t.NoteGap(At(0));
+    t.NoteGap(At(0));
+    double now = Leads(t, 0, 9990, 60);
+    EXPECT_EQ(t.GapPenalty(), 2);
+    now = Leads(t, now, 11100, 60);
+    EXPECT_EQ(t.GapPenalty(), 1);
+    // The next one ten seconds after that, not at once.
+    now = Leads(t, now, 19900, 60);
+    EXPECT_EQ(t.GapPenalty(), 1);
+    Leads(t, now, 22200, 60);
+    EXPECT_EQ(t.GapPenalty(), 0);
+}
+
+TEST(LeadTrimmer, AWindowWithMoreThanTwoFramesToSpareDropsThemAtOnce) {
+    CLeadTrimmer t;
+    // A second of frames each 100 ms ahead: 96 ms beyond the 4 ms margin
+    // are six frames of latency.
+    double now = Leads(t, 0, 1000, 100);
+    EXPECT_EQ(t.PendingDrops(), 0) << "the window is still open";
+    EXPECT_FALSE(t.NoteLead(At(now), 100, 0, true));
+    EXPECT_EQ(t.PendingDrops(), 6);
+    EXPECT_EQ(t.TakeDrops(4), 4);
+    EXPECT_EQ(t.TakeDrops(10), 2);
+    EXPECT_EQ(t.TakeDrops(10), 0);
+
+    // Not before a window of lateness has been measured.
+    CLeadTrimmer early;
+    for (now = 0; now < 1100; now += 16) EXPECT_FALSE(early.NoteLead(At(now), 100, 0, false));
+    EXPECT_EQ(early.PendingDrops(), 0);
+}
+
+// A frame or two to spare may be the luck of one window: it goes only when
+// the next window has it too, and then only as much as both had.
+TEST(LeadTrimmer, ASmallSurplusGoesOnlyWhenTwoWindowsInARowHadIt) {
+    CLeadTrimmer t;
+    // 40 ms ahead against a margin of 4: two frames to spare, in the first
+    // window and in the second.
+    double now = Leads(t, 0, 1000, 40);
+    now = Leads(t, now, 2000, 40);
+    EXPECT_EQ(t.PendingDrops(), 0);
+    Leads(t, now, now + 20, 40);
+    EXPECT_EQ(t.PendingDrops(), 2);
+    EXPECT_EQ(t.TakeDrops(5), 2);
+
+    // Two to spare after a window with one: one goes.
+    CLeadTrimmer u;
+    now = Leads(u, 0, 1000, 25);
+    now = Leads(u, now, 2000, 40);
+    Leads(u, now, now + 20, 40);
+    EXPECT_EQ(u.PendingDrops(), 1);
+
+    // A window with nothing to spare in between: nothing goes.
+    CLeadTrimmer v;
+    now = Leads(v, 0, 1000, 40);
+    now = Leads(v, now, 2000, 10);
+    now = Leads(v, now, 3000, 40);
+    Leads(v, now, now + 20, 40);
+    EXPECT_EQ(v.PendingDrops(), 0);
+}
+
+// The window that asked for drops may have had more to spare than the link
+// has now: a frame with less lead takes back as many as it needs.
+TEST(LeadTrimmer, DropsStillOwedAreOnlyMadeAsFarAsTheLatestLeadAllows) {
+    CLeadTrimmer t;
+    double now = Leads(t, 0, 1000, 100);
+    EXPECT_FALSE(t.NoteLead(At(now), 100, 0, true));
+    ASSERT_EQ(t.PendingDrops(), 6);
+    // 50 ms ahead: three frames would leave 2 ms, less than the margin.
+    EXPECT_FALSE(t.NoteLead(At(now + 16), 50, 0, true));
+    EXPECT_EQ(t.PendingDrops(), 2);
+    // A frame that came late takes them all back, and is a gap.
+    EXPECT_TRUE(t.NoteLead(At(now + 32), -1, 0, true));
+    EXPECT_EQ(t.PendingDrops(), 0);
+
+    // Playing afresh (after a cut, or a new talk) owes nothing.
+    CLeadTrimmer u;
+    now = Leads(u, 0, 1000, 200);
+    EXPECT_FALSE(u.NoteLead(At(now), 200, 0, true));
+    ASSERT_GT(u.PendingDrops(), 0);
+    u.StartPlaying();
+    EXPECT_EQ(u.PendingDrops(), 0);
+}

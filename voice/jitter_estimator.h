@@ -1,0 +1,49 @@
+// How late voice frames arrive against a steady pace of one every 16 ms,
+// and from that how long a talk waits before it starts playing.
+//
+// Each frame's lateness is how far it came behind the earliest frame of
+// the last second, the frames being due one a frame's length apart; the
+// spread is the largest lateness of that second. A pause in the talk
+// longer than a second starts the pace afresh.
+#pragma once
+
+#include <array>
+#include <chrono>
+
+class CJitterEstimator {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // How far back lateness is looked at: a second of frames.
+    static constexpr int kWindowFrames = 62;
+    // A pause at least this long between two frames starts the pace afresh.
+    static constexpr int kPaceBreakMs = 1000;
+    // Bounds of the wait before playing starts.
+    static constexpr int kMinStartMs = 0;
+    static constexpr int kMaxStartMs = 96;
+    // The wait while less than a window has been measured.
+    static constexpr int kDefaultStartMs = 64;
+
+    // Forgets everything measured (a new session).
+    void Reset();
+    // A frame arrived at now.
+    void NoteArrival(Clock::time_point now);
+
+    // A whole window of frames has been measured.
+    bool HasWindow() const { return measured_ == kWindowFrames; }
+    // The wait before playing starts: the spread, rounded up to a whole
+    // millisecond and kept within its bounds.
+    int StartDelayMs() const;
+
+private:
+    bool paced_ = false;
+    Clock::time_point paceStart_{};
+    long long paceFrames_ = 0;
+    Clock::time_point lastArrival_{};
+    // Per frame of the window: its offset from its place in the pace, and
+    // how far that is behind the earliest offset of the pace in the window.
+    std::array<double, kWindowFrames> offsets_{};
+    std::array<double, kWindowFrames> lateness_{};
+    int measured_ = 0;
+    int next_ = 0;
+};
