@@ -6,5 +6,5 @@
 
 inline constexpr float kLimiterKnee = 0.5f;
 
-// Limits n samples in place; the result lies strictly within +-1.
+// Limits n samples in place; the result lies within +-1.
 void SoftLimit(float* samples, int n);
