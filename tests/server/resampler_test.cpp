@@ -5,7 +5,9 @@
 #include <cmath>
 #include <vector>
 
-#include "support/tone.h"
+#include "server/wideband_voices.h"
+
+using wideband_voices::LegacyTone;
 
 namespace {
 
@@ -24,13 +26,6 @@ double ResidualDb(std::span<const float> s, double hz, int rate) {
         power += static_cast<double>(s[i]) * s[i];
     }
     return 10 * std::log10(error / power);
-}
-
-LegacyFrame LegacyTone(double hz, double amplitude, int frameIndex) {
-    auto sine = tone::Sine(hz, amplitude, frameIndex * 128, 128, 8000);
-    LegacyFrame frame;
-    for (int i = 0; i < 128; ++i) frame[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(std::lround(128 + 128 * sine[static_cast<std::size_t>(i)]));
-    return frame;
 }
 
 }  // namespace

@@ -8,54 +8,11 @@
 
 #include "protocol/voice_sequence.h"
 #include "server/soft_limiter.h"
-#include "server/voice_bridge.h"
-#include "server/voice_mixer.h"
-#include "protocol/voice_codec.h"
-#include "support/tone.h"
+#include "server/wideband_voices.h"
 
-using protocol::kWidebandFrameSamples;
+using namespace wideband_voices;
 
 namespace {
-
-constexpr std::int64_t kFrameUs = 10000;
-
-// A wideband client's send side: a continuous tone, one packet per call.
-class ToneSpeaker {
-public:
-    ToneSpeaker(double hz, double amplitude) : hz_(hz), amplitude_(amplitude) {}
-    std::span<const std::uint8_t> Next() {
-        auto pcm = tone::Sine(hz_, amplitude_, frame_++ * kWidebandFrameSamples, kWidebandFrameSamples);
-        size_ = encoder_.Encode(pcm.data(), packet_);
-        sequence_ = protocol::NextSequence(sequence_);
-        return {packet_, static_cast<std::size_t>(size_)};
-    }
-    int Sequence() const { return sequence_; }
-
-private:
-    double hz_, amplitude_;
-    int frame_ = 0;
-    int sequence_ = 99990;  // crosses the wrap early on
-    protocol::COpusEncoder encoder_;
-    std::uint8_t packet_[protocol::kOpusMaxEncodedBytes]{};
-    int size_ = 0;
-};
-
-// A wideband client's receive side: decodes every packet of one stream.
-class Listener {
-public:
-    void Take(std::span<const std::uint8_t> packet) {
-        ASSERT_FALSE(packet.empty());
-        WidebandFrame pcm;
-        ASSERT_TRUE(decoder_.Decode(packet, pcm.data()));
-        heard.insert(heard.end(), pcm.begin(), pcm.end());
-    }
-    // The last half second.
-    std::span<const float> Tail() const { return std::span<const float>(heard).subspan(heard.size() - 24000); }
-    std::vector<float> heard;
-
-private:
-    protocol::COpusDecoder decoder_;
-};
 
 // Rounds of everyone sending on time: each speaker's packet, then every
 // round that is due. Speakers are keyed by ID; own streams decoded for each.
@@ -90,7 +47,6 @@ struct Conference {
     }
 };
 
-double LevelDb(std::span<const float> s, double hz, double amplitude) { return tone::Db(tone::Amplitude(s, hz) / amplitude); }
 
 }  // namespace
 
@@ -322,108 +278,3 @@ TEST(WidebandMixer, ListenersStreamIsEncodedOnlyWhenAskedFor) {
     EXPECT_EQ(mixer.SpeakerCount(), 0);
 }
 
-namespace {
-
-LegacyFrame LegacyTone(double hz, double amplitude, int frameIndex) {
-    auto sine = tone::Sine(hz, amplitude, frameIndex * 128, 128, 8000);
-    LegacyFrame frame;
-    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(std::lround(128 + 128 * sine[i]));
-    return frame;
-}
-
-// Today's listener: every mixed frame through the real payload codec.
-void HearLegacy(CVoiceMixer& legacy, std::vector<float>& heard) {
-    CVoiceMixer::Frame frame;
-    while (legacy.TakeMixedFrame(frame.data())) {
-        protocol::EncodeVoiceFrame(frame.data());
-        protocol::DecodeVoiceFrame(frame.data());
-        for (auto s : frame) heard.push_back((s - 128) / 128.0f);
-    }
-}
-
-}  // namespace
-
-TEST(VoiceBridge, EachKindOfListenerHearsBothKindsOfSpeaker) {
-    CWidebandMixer mixer;
-    CVoiceMixer legacy;
-    CVoiceBridge bridge(mixer);
-    ToneSpeaker wide(700, 0.4);
-    legacy.AddMember("wide", 1);
-    bridge.AddWidebandSpeaker(1);
-    legacy.AddMember("old", 2);
-    bridge.AddLegacySpeaker(2);
-    Listener listener, own;
-    std::vector<float> legacyHeard;
-    // Wideband packets every 10 ms, legacy frames every 16 ms, for 3 s.
-    int wideSent = 0, legacySent = 0;
-    for (std::int64_t now = 0; now < 3000000; now += 1000) {
-        if (now % 10000 == 0) {
-            auto p = wide.Next();
-            ASSERT_TRUE(mixer.PutPacket(1, wide.Sequence(), p, now));
-            ++wideSent;
-        }
-        if (now % 16000 == 0) {
-            auto frame = LegacyTone(1000, 0.4, legacySent++);
-            legacy.PutFrame(frame.data(), 2);
-            ASSERT_TRUE(bridge.PutLegacyFrame(2, frame, now));
-        }
-        while (mixer.MixRound(now, true)) {
-            listener.Take(mixer.ListenerPacket());
-            own.Take(mixer.OwnPacket(1));
-            for (const auto& [id, frame] : bridge.CarryRound()) {
-                EXPECT_EQ(id, 1);
-                legacy.PutFrame(frame.data(), id);
-            }
-        }
-        HearLegacy(legacy, legacyHeard);
-    }
-    // The wideband listener: both at their level, added.
-    EXPECT_NEAR(LevelDb(listener.Tail(), 700, 0.4), 0.0, 1.0);
-    EXPECT_NEAR(LevelDb(listener.Tail(), 1000, 0.4), 0.0, 1.0);
-    // The wideband speaker: the legacy one, not itself.
-    EXPECT_NEAR(LevelDb(own.Tail(), 1000, 0.4), 0.0, 1.0);
-    EXPECT_LT(LevelDb(own.Tail(), 700, 0.4), -40.0);
-    // Today's listener: both, averaged as today's mixer does (half each).
-    ASSERT_GE(legacyHeard.size(), 8000u);
-    auto tail = std::span<const float>(legacyHeard).last(8000);
-    EXPECT_NEAR(tone::Db(tone::Amplitude(tail, 700, 8000) / 0.2), 0.0, 1.0);
-    EXPECT_NEAR(tone::Db(tone::Amplitude(tail, 1000, 8000) / 0.2), 0.0, 1.0);
-    // Nothing piles up on either side: legacy frames leave as they come.
-    EXPECT_GE(static_cast<int>(legacyHeard.size()) / 128, legacySent - 3);
-    EXPECT_LE(mixer.QueuedFrames(2), 2);
-    EXPECT_GE(wideSent, 300);
-}
-
-TEST(VoiceBridge, ALegacyOnlyConferenceGetsTodaysFramesUnchanged) {
-    CWidebandMixer mixer;
-    CVoiceBridge bridge(mixer);
-    CVoiceMixer withBridge, alone;
-    for (CVoiceMixer* m : {&withBridge, &alone}) {
-        m->AddMember("a", 1);
-        m->AddMember("b", 2);
-    }
-    bridge.AddLegacySpeaker(1);
-    bridge.AddLegacySpeaker(2);
-    for (int f = 0; f < 50; ++f) {
-        auto a = LegacyTone(500, 0.3, f), b = LegacyTone(900, 0.3, f);
-        for (CVoiceMixer* m : {&withBridge, &alone}) {
-            m->PutFrame(a.data(), 1);
-            m->PutFrame(b.data(), 2);
-        }
-        bridge.PutLegacyFrame(1, a, f * 16000);
-        bridge.PutLegacyFrame(2, b, f * 16000);
-        while (mixer.MixRound(f * 16000, true)) {
-            for (const auto& [id, frame] : bridge.CarryRound()) withBridge.PutFrame(frame.data(), id);
-        }
-        CVoiceMixer::Frame x, y;
-        while (alone.TakeMixedFrame(y.data())) {
-            ASSERT_TRUE(withBridge.TakeMixedFrame(x.data()));
-            ASSERT_EQ(x, y);
-        }
-        ASSERT_EQ(withBridge.TakeMixedFrame(x.data()), 0);
-    }
-    bridge.RemoveSpeaker(1);
-    EXPECT_EQ(mixer.QueuedFrames(1), -1);
-    EXPECT_FALSE(bridge.PutLegacyFrame(1, LegacyTone(500, 0.3, 0), 0));
-    EXPECT_EQ(mixer.SpeakerCount(), 1);
-}
