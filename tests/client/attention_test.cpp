@@ -87,10 +87,4 @@ TEST_F(AttentionTest, ActivateEventAloneRestoresTheTitle) {
     EXPECT_EQ(attention.Unseen(), 0);
 }
 
-TEST(AttentionTitle, CountGoesInFront) {
-    EXPECT_EQ(Attention::TitleWithCount("Tessik", 0), "Tessik");
-    EXPECT_EQ(Attention::TitleWithCount("Tessik", 1), "(1) Tessik");
-    EXPECT_EQ(Attention::TitleWithCount("Tessik", 120), "(120) Tessik");
-}
-
 }  // namespace
