@@ -24,7 +24,3 @@ inline constexpr int MSG_MEMBER_LOGIN = 49410;
 inline constexpr int MSG_MEMBER_LIST = 49411;
 inline constexpr int MSG_SPEAKING_LIST = 49412;
 inline constexpr int MSG_MEMBER_LOGOUT = 49413;
-
-// Never on the wire: tells a writer whose session could not be opened to end
-// without sending anything.
-inline constexpr int MSG_WRITER_STOP = -1;

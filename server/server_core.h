@@ -19,7 +19,6 @@
 struct EntryParameters {
     CSession* const* sessions = nullptr;
     int sessionCount = 0;
-    std::uint16_t port = 0;
     EventBuffer* events = nullptr;
     CNetSocket* listener = nullptr;
     // entry_thread ends once this is set and the listener is closed.

@@ -46,6 +46,7 @@ std::uint32_t session_reader_thread(void* argument) {
         SessionEvent& event = batch[static_cast<std::size_t>(pending)];
         event.Clear();
         event.session = p->session;
+        event.connection = p->connectionNumber;
         if (length < 0) {
             event.code = EV_LOGOUT;
             loggingOut = true;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <vector>
 #include <string>
@@ -73,16 +74,30 @@ TEST_F(SessionTest, OpenOnAnOccupiedSessionRefusesAndLeavesTheConnection) {
     EXPECT_TRUE(session.IsOccupied());
 }
 
-TEST_F(SessionTest, AClosedSessionRefusesRecordsAndTellsNoConnectionTime) {
-    CSession::Clock::time_point since;
-    EXPECT_TRUE(session.ConnectedSince(&since));
-    EXPECT_LE(since, CSession::Clock::now());
+TEST_F(SessionTest, AClosedSessionRefusesRecordsAndIsEndedByNoAgeCheck) {
     EXPECT_TRUE(session.Close());
     EXPECT_FALSE(session.Close());
     EXPECT_FALSE(session.IsOccupied());
-    EXPECT_FALSE(session.ConnectedSince(&since));
+    EXPECT_FALSE(session.EndIfConnectedBefore(CSession::Clock::now() + std::chrono::hours(1)));
     EXPECT_EQ(session.SendMessage(Wire(MSG_DISCONNECTED)), Sent::kRefused);
     EXPECT_TRUE(client.WaitForClose());
+}
+
+TEST_F(SessionTest, TheAgeCheckEndsOnlyAnOldEnoughConnectionThatIsNotSpared) {
+    const auto before = CSession::Clock::now() - std::chrono::hours(1);
+    const auto after = CSession::Clock::now() + std::chrono::hours(1);
+    const std::uint64_t current = session.ConnectionNumber();
+    EXPECT_EQ(current, 1u);
+    // Too young, or the very connection that is spared: kept.
+    EXPECT_FALSE(session.EndIfConnectedBefore(before));
+    EXPECT_FALSE(session.EndIfConnectedBefore(after, current));
+    EXPECT_TRUE(session.IsOccupied());
+    // Sparing an earlier connection of the slot does not spare this one.
+    EXPECT_TRUE(session.EndIfConnectedBefore(after, current - 1));
+    EXPECT_TRUE(client.WaitForClose());
+    SessionEvent e = NextEvent();
+    EXPECT_EQ(e.code, EV_LOGOUT);
+    EXPECT_EQ(e.connection, current);
 }
 
 TEST_F(SessionTest, EndConnectionEndsItLikeALostOneAndKeepsTheSlotUntilTheLogoutReply) {
