@@ -75,6 +75,12 @@ long long SocketSendPieces(SOCKET s, const SendPiece* pieces, int count, bool wa
 // found: the first probe after idleSeconds of silence, then one every
 // intervalSeconds; after count unanswered probes the connection fails.
 int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count);
+// Bounds what the system holds for the socket's sending and receiving sides
+// (0 leaves a side as it is; the system may round a figure up, Linux doubles
+// it for its own bookkeeping). A fixed figure no longer grows by itself.
+int SocketSetBuffers(SOCKET s, int sendBytes, int receiveBytes);
+// The system's figures for the socket's send and receive buffers, in bytes.
+int SocketBufferSizes(SOCKET s, int* sendBytes, int* receiveBytes);
 // Allows rebinding a listening port that still has connections in TIME_WAIT.
 int SocketSetReuseAddress(SOCKET s);
 

@@ -204,6 +204,21 @@ int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count
     return ok ? 0 : SOCKET_ERROR;
 }
 
+int SocketSetBuffers(SOCKET s, int sendBytes, int receiveBytes) {
+    bool ok = sendBytes <= 0 || ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDBUF, &sendBytes, sizeof sendBytes) == 0;
+    ok = (receiveBytes <= 0 || ::setsockopt(Fd(s), SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes) == 0) &&
+         ok;
+    return ok ? 0 : SOCKET_ERROR;
+}
+
+int SocketBufferSizes(SOCKET s, int* sendBytes, int* receiveBytes) {
+    socklen_t length = sizeof *sendBytes;
+    bool ok = ::getsockopt(Fd(s), SOL_SOCKET, SO_SNDBUF, sendBytes, &length) == 0;
+    length = sizeof *receiveBytes;
+    ok = ::getsockopt(Fd(s), SOL_SOCKET, SO_RCVBUF, receiveBytes, &length) == 0 && ok;
+    return ok ? 0 : SOCKET_ERROR;
+}
+
 int SocketSetReuseAddress(SOCKET s) {
     int one = 1;
     return ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 ? 0 : SOCKET_ERROR;

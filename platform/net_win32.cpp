@@ -347,6 +347,23 @@ int SocketSetSendTimeout(SOCKET s, int milliseconds) {
                : SOCKET_ERROR;
 }
 
+int SocketSetBuffers(SOCKET s, int sendBytes, int receiveBytes) {
+    bool ok = sendBytes <= 0 || ::setsockopt(Native(s), SOL_SOCKET, SO_SNDBUF,
+                                             reinterpret_cast<const char*>(&sendBytes), sizeof sendBytes) == 0;
+    ok = (receiveBytes <= 0 || ::setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF,
+                                            reinterpret_cast<const char*>(&receiveBytes), sizeof receiveBytes) == 0) &&
+         ok;
+    return ok ? 0 : SOCKET_ERROR;
+}
+
+int SocketBufferSizes(SOCKET s, int* sendBytes, int* receiveBytes) {
+    int length = sizeof *sendBytes;
+    bool ok = ::getsockopt(Native(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(sendBytes), &length) == 0;
+    length = sizeof *receiveBytes;
+    ok = ::getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(receiveBytes), &length) == 0 && ok;
+    return ok ? 0 : SOCKET_ERROR;
+}
+
 int SocketSetReuseAddress(SOCKET) {
     // Here the option would let a second program take over a port that is
     // in use, and rebinding over closed connections is allowed anyway.
