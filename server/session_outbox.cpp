@@ -109,14 +109,12 @@ SessionOutbox::Result SessionOutbox::FinishDirectSend(const WireRef& record, std
         directSending_ = false;
         if (!open_) return Result::kRefused;
         const std::size_t size = record->bytes.size();
-        if (sent > 0 && sent < size) {
-            // Finished first, voice included: the client must never see a
-            // record cut in two.
+        if (sent < size) {
+            // Finished first, voice included, ahead of anything pushed
+            // meanwhile: the client must never see a record cut in two.
             rest_ = record;
             restOffset_ = sent;
             textBytes_ += size - sent;
-        } else if (sent == 0 && !Queue(record)) {
-            return Result::kOverflow;
         }
         wake = TakeWake();
     }

@@ -68,8 +68,8 @@ public:
     // the writer takes nothing and no one else is granted a send.
     bool ClaimDirectSend(const WireRef& record);
     // After a granted send of which sent bytes went out: the rest, if any,
-    // goes first to the writer (voice included, so that the stream stays
-    // whole), followed by what was pushed meanwhile. Wakes as Push does.
+    // goes first to the writer, followed by what was pushed meanwhile.
+    // Wakes as Push does.
     Result FinishDirectSend(const WireRef& record, std::size_t sent, bool* wakeLater = nullptr);
 
     // Waits until records wait or the outbox is closed, then moves every
@@ -93,8 +93,8 @@ private:
 
     void DropWaiting();
     bool Waiting() const { return rest_ || !text_.Empty() || !voice_.Empty(); }
-    // Under the lock: queues the record by its kind. False, with nothing
-    // queued, when the text bound was crossed.
+    // Under the lock: queues the record by its kind. False, with everything
+    // dropped, when the text bound was crossed.
     bool Queue(const WireRef& record);
     // Under the lock: whether a sleeping writer must be woken now.
     bool TakeWake();

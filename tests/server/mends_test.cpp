@@ -67,7 +67,7 @@ TEST_F(MendsTest, ANewMembersOwnListShowsItAtOnce) {
     auto a = Join("a", 1);
     auto b = Connect();
     ASSERT_TRUE(b->Send("login:b\r\n\r\nWho are login?\r\n\r\n"));
-    EXPECT_EQ(b->NextMessage(), servertest::LoginSucceededText(2, VoicePassFor(2)));
+    EXPECT_EQ(b->NextMessage(), servertest::LoginSucceededText(2, 207));
     EXPECT_EQ(b->NextMessage(), MemberLoginText(2, "b"));
     EXPECT_EQ(b->NextMessage(), MemberListText({{1, "a"}, {2, "b"}}));
 }
@@ -228,7 +228,7 @@ TEST_F(ShortLoginLimitTest, AMemberOlderThanTheLoginLimitGetsItsLogoutReplyWhile
         // Mixed frames reach the member from its first moment on.
         auto member = Connect();
         ASSERT_TRUE(member->Send("login:member\r\n\r\n"));
-        ASSERT_TRUE(member->SkipUntil(servertest::LoginSucceededText(2, VoicePassFor(2)))) << round;
+        ASSERT_TRUE(member->SkipUntil(servertest::LoginSucceededText(2, 207))) << round;
         // A guest that came with the member is closed once the limit has
         // passed: from then on the member is older than the limit too.
         auto guest = Connect();
