@@ -79,6 +79,12 @@ int SocketSetKeepAlive(SOCKET s, int idleSeconds, int intervalSeconds, int count
 // (0 leaves a side as it is; the system may round a figure up, Linux doubles
 // it for its own bookkeeping). A fixed figure no longer grows by itself.
 int SocketSetBuffers(SOCKET s, int sendBytes, int receiveBytes);
+// Bounds the bytes that wait in the system for the peer to make room for
+// them (sent but unacknowledged bytes do not count), so that a peer that
+// stops reading soon makes sends wait, while one that is merely slow to
+// acknowledge does not. Where the system has no such limit, the send buffer
+// is bounded to the figure instead.
+int SocketSetUnsentLimit(SOCKET s, int bytes);
 // The system's figures for the socket's send and receive buffers, in bytes.
 int SocketBufferSizes(SOCKET s, int* sendBytes, int* receiveBytes);
 // Allows rebinding a listening port that still has connections in TIME_WAIT.

@@ -211,6 +211,14 @@ int SocketSetBuffers(SOCKET s, int sendBytes, int receiveBytes) {
     return ok ? 0 : SOCKET_ERROR;
 }
 
+int SocketSetUnsentLimit(SOCKET s, int bytes) {
+#ifdef TCP_NOTSENT_LOWAT
+    return ::setsockopt(Fd(s), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes) == 0 ? 0 : SOCKET_ERROR;
+#else
+    return SocketSetBuffers(s, bytes, 0);
+#endif
+}
+
 int SocketBufferSizes(SOCKET s, int* sendBytes, int* receiveBytes) {
     socklen_t length = sizeof *sendBytes;
     bool ok = ::getsockopt(Fd(s), SOL_SOCKET, SO_SNDBUF, sendBytes, &length) == 0;

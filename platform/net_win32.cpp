@@ -356,6 +356,11 @@ int SocketSetBuffers(SOCKET s, int sendBytes, int receiveBytes) {
     return ok ? 0 : SOCKET_ERROR;
 }
 
+int SocketSetUnsentLimit(SOCKET s, int bytes) {
+    // WinSock has no limit on unsent bytes alone.
+    return SocketSetBuffers(s, bytes, 0);
+}
+
 int SocketBufferSizes(SOCKET s, int* sendBytes, int* receiveBytes) {
     int length = sizeof *sendBytes;
     bool ok = ::getsockopt(Native(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(sendBytes), &length) == 0;

@@ -28,7 +28,7 @@ std::uint32_t entry_thread(void* argument) {
         }
         platform::SocketSetKeepAlive(connection->Handle(), kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
                                      kKeepAliveProbes);
-        platform::SocketSetBuffers(connection->Handle(), kSendBufferBytes, 0);
+        platform::SocketSetUnsentLimit(connection->Handle(), kUnsentBytes);
         bool taken = false;
         for (int i = 0; i < p->sessionCount && !taken; ++i) taken = p->sessions[i]->Open(connection, p->events);
         if (!taken) {

@@ -33,13 +33,13 @@ inline constexpr int kKeepAliveIdleSeconds = 30;
 inline constexpr int kKeepAliveIntervalSeconds = 10;
 inline constexpr int kKeepAliveProbes = 6;
 
-// What the system may hold for sending to one client (Linux books twice the
-// figure, for its own bookkeeping as well). Kept small so that a client that
-// stops reading soon pushes back into its outbox, where old voice gives way
-// first, instead of the system keeping seconds of old sound for it. Text is
-// not affected: a record of any size still goes out whole, the writer waits
-// for room.
-inline constexpr int kSendBufferBytes = 8 * 1024;
+// What may wait in the system for one client to make room (what it has not
+// acknowledged yet does not count). Kept small so that a client that stops
+// reading soon pushes back into its outbox, where old voice gives way first,
+// instead of the system keeping seconds of old sound for it; a client that
+// reads but acknowledges late is not slowed. Text is not affected: a record
+// of any size still goes out whole, the writer waits for room.
+inline constexpr int kUnsentBytes = 8 * 1024;
 
 // Accepts connections until stopped. A connection for which no session is
 // free gets "login failed" and is closed.

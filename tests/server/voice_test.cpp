@@ -243,7 +243,7 @@ TEST_F(VoiceTest, AClientThatStopsReadingGetsOnlyTheNewestVoiceAndAllTextInOrder
     // too, so fewer frames fit than the bytes say).
     const int frameBytes = static_cast<int>(head.size()) + 128 + 4;
     const int bound = 2 * static_cast<int>(SessionOutbox::kMaxVoiceFrames) +
-                      (2 * kSendBufferBytes + listener->ReceiveBufferBytes()) / frameBytes;
+                      (kUnsentBytes + listener->ReceiveBufferBytes()) / frameBytes;
     ASSERT_GT(listener->ReceiveBufferBytes(), 0);
     EXPECT_LE(static_cast<int>(frames.size()), bound);
     // The newest frame is there; the newest 64 arrive without a gap.
