@@ -2,7 +2,7 @@
 // owns the connection and runs a reader thread (client lines -> events for
 // master_thread) and a writer thread (shared wire records -> the client). It
 // carries bytes only: who the member is (ID, VoicePass, name) is known to
-// master_thread alone.
+// the Conference alone.
 #pragma once
 
 #include <atomic>

@@ -41,7 +41,7 @@ std::uint32_t session_reader_thread(void* argument) {
             pending = 0;
         }
         int length = p->connection->ReceiveLine(line, protocol::kMaxLineLength);
-        // The event says only what was read; master_thread knows who the
+        // The event says only what was read; the Conference knows who the
         // member is when it handles it.
         SessionEvent& event = batch[static_cast<std::size_t>(pending)];
         event.Clear();
