@@ -61,6 +61,23 @@ int SocketRecvFrom(SocketHandle s, void* buffer, int size, SockAddrIn* from) {
     return r < 0 ? kSocketError : static_cast<int>(r);
 }
 
+bool SocketSetBuffers(SocketHandle s, int sendBytes, int receiveBytes) {
+    bool ok = sendBytes <= 0 || ::setsockopt(Native(s), SOL_SOCKET, SO_SNDBUF,
+                                             reinterpret_cast<const char*>(&sendBytes), sizeof sendBytes) == 0;
+    ok = (receiveBytes <= 0 || ::setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF,
+                                            reinterpret_cast<const char*>(&receiveBytes), sizeof receiveBytes) == 0) &&
+         ok;
+    return ok;
+}
+
+bool SocketBufferSizes(SocketHandle s, int* sendBytes, int* receiveBytes) {
+    AddressLength length = sizeof *sendBytes;
+    bool ok = ::getsockopt(Native(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(sendBytes), &length) == 0;
+    length = sizeof *receiveBytes;
+    ok = ::getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(receiveBytes), &length) == 0 && ok;
+    return ok;
+}
+
 bool ResolveHost(const std::string& host, std::uint32_t* address) {
     StartSockets();
     if (host.empty()) return false;

@@ -86,6 +86,18 @@ struct KeepAliveSettings {
 // the system cannot report a value (Windows before 10 version 1709), the one
 // SocketSetKeepAlive last gave this socket stands in for it.
 bool SocketGetKeepAlive(SocketHandle s, KeepAliveSettings* settings);
+// Bounds what the system holds for the socket's sending and receiving sides
+// (0 leaves a side as it is; the system may round a figure up, Linux doubles
+// it for its own bookkeeping). A fixed figure no longer grows by itself.
+bool SocketSetBuffers(SocketHandle s, int sendBytes, int receiveBytes);
+// Bounds the bytes that wait in the system for the peer to make room for
+// them (sent but unacknowledged bytes do not count), so that a peer that
+// stops reading soon makes sends wait, while one that is merely slow to
+// acknowledge does not. Where the system has no such limit, the send buffer
+// is bounded to the figure instead.
+bool SocketSetUnsentLimit(SocketHandle s, int bytes);
+// The system's figures for the socket's send and receive buffers, in bytes.
+bool SocketBufferSizes(SocketHandle s, int* sendBytes, int* receiveBytes);
 // Allows rebinding a listening port that still has connections in TIME_WAIT.
 bool SocketSetReuseAddress(SocketHandle s);
 

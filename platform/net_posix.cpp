@@ -160,6 +160,14 @@ bool SocketGetKeepAlive(SocketHandle s, KeepAliveSettings* settings) {
     return true;
 }
 
+bool SocketSetUnsentLimit(SocketHandle s, int bytes) {
+#ifdef TCP_NOTSENT_LOWAT
+    return ::setsockopt(Native(s), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes) == 0;
+#else
+    return SocketSetBuffers(s, bytes, 0);
+#endif
+}
+
 bool SocketSetReuseAddress(SocketHandle s) {
     int one = 1;
     return ::setsockopt(Native(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0;

@@ -318,6 +318,11 @@ bool SocketSetSendTimeout(SocketHandle s, int milliseconds) {
     return ::setsockopt(Native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) == 0;
 }
 
+bool SocketSetUnsentLimit(SocketHandle s, int bytes) {
+    // WinSock has no limit on unsent bytes alone.
+    return SocketSetBuffers(s, bytes, 0);
+}
+
 bool SocketSetReuseAddress(SocketHandle) {
     // Here the option would let a second program take over a port that is
     // in use, and rebinding over closed connections is allowed anyway.

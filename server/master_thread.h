@@ -1,21 +1,17 @@
-// master_thread: the one place where the server decides anything. It takes
-// the sessions' events one at a time, in arrival order, and answers each by
-// queueing records for one session or for every session. It alone knows who
-// each member is (ID, VoicePass, name), assigns IDs and VoicePasses, relays
-// text, answers member list requests, announces logins and logouts, runs the
-// voice mixer, and ends connections that never log in or fall hopelessly
-// behind.
+// master_thread: the loop around the conference. It takes the sessions'
+// events one at a time, in arrival order, has the Conference decide on each,
+// and applies the decisions to the sessions: records queued for them (sent
+// at once when nothing else waits, otherwise left to the writers, which are
+// woken once per batch), connections ended. It also runs the login-limit
+// check on its own clock.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "server/conference.h"
 #include "server/session.h"
 #include "server/wire_record.h"
-
-// How long a connection may stay without sending "login:" before it is
-// closed, so that connections that never log in cannot hold every slot.
-inline constexpr int kLoginLimitMs = 60 * 1000;
 
 struct MasterParameters {
     CSession* const* sessions = nullptr;
@@ -35,7 +31,3 @@ struct MasterParameters {
 };
 
 std::uint32_t master_thread(void* parameters);
-
-// The VoicePass a member with this ID receives: 0 to 255, always the same
-// for the same ID.
-int VoicePassFor(int id);

@@ -28,7 +28,3 @@ inline constexpr int MSG_SPEAKING_LIST = 49412;
 inline constexpr int MSG_MEMBER_LOGOUT = 49413;
 // The first line of the history answer; the relayed records follow it.
 inline constexpr int MSG_MESSAGE_HISTORY = 49414;
-
-// Never on the wire: tells a writer whose session could not be opened to end
-// without sending anything.
-inline constexpr int MSG_WRITER_STOP = -1;

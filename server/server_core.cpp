@@ -28,6 +28,7 @@ std::uint32_t entry_thread(void* argument) {
         }
         platform::SocketSetKeepAlive(connection->Handle(), kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
                                      kKeepAliveProbes);
+        platform::SocketSetUnsentLimit(connection->Handle(), kUnsentBytes);
         bool taken = false;
         for (int i = 0; i < p->sessionCount && !taken; ++i) taken = p->sessions[i]->Open(connection, p->events);
         if (!taken) {
@@ -86,7 +87,7 @@ bool CServerCore::Start(std::uint16_t port) {
     }
     // Best effort: without the privilege it keeps the normal priority.
     masterThread_.RaisePriority();
-    entryParameters_ = {sessionTable_.data(), SessionCount(), port, &events_, listener_.get(), &entryStopping_};
+    entryParameters_ = {sessionTable_.data(), SessionCount(), &events_, listener_.get(), &entryStopping_};
     entryThread_ = platform::Thread::Start(&entry_thread, &entryParameters_);
     if (!entryThread_.IsValid()) {
         startError_ = "entry_thread create err";

@@ -19,7 +19,6 @@
 struct EntryParameters {
     CSession* const* sessions = nullptr;
     int sessionCount = 0;
-    std::uint16_t port = 0;
     EventBuffer* events = nullptr;
     CNetSocket* listener = nullptr;
     // entry_thread ends once this is set and the listener is closed.
@@ -33,6 +32,14 @@ struct EntryParameters {
 inline constexpr int kKeepAliveIdleSeconds = 30;
 inline constexpr int kKeepAliveIntervalSeconds = 10;
 inline constexpr int kKeepAliveProbes = 6;
+
+// What may wait in the system for one client to make room (what it has not
+// acknowledged yet does not count). Kept small so that a client that stops
+// reading soon pushes back into its outbox, where old voice gives way first,
+// instead of the system keeping seconds of old sound for it; a client that
+// reads but acknowledges late is not slowed. Text is not affected: a record
+// of any size still goes out whole, the writer waits for room.
+inline constexpr int kUnsentBytes = 8 * 1024;
 
 // Accepts connections until stopped. A connection for which no session is
 // free gets "login failed" and is closed.

@@ -22,13 +22,15 @@ bool CSession::Open(std::unique_ptr<CNetSocket>& connection, EventBuffer* eventB
         platform::MutexLock lock(mutex_, kError);
         connection_ = std::move(connection);
         connectedAt_ = Clock::now();
+        ++connectionNumber_;
         eventBuffer_ = eventBuffer;
-        outbox_.Open(connection_.get());
+        sender_.Open(connection_.get());
+        outbox_.Open();
 
-        writerParameters_ = {connection_.get(), &outbox_, this};
+        writerParameters_ = {&sender_, &outbox_, this};
         writerThread_ = platform::Thread::Start(&session_writer_thread, &writerParameters_);
         if (writerThread_.IsValid()) {
-            readerParameters_ = {connection_.get(), eventBuffer_, this, stopping_};
+            readerParameters_ = {connection_.get(), eventBuffer_, this, connectionNumber_, stopping_};
             readerThread_ = platform::Thread::Start(&session_reader_thread, &readerParameters_);
         }
         started = writerThread_.IsValid() && readerThread_.IsValid();
@@ -37,7 +39,7 @@ bool CSession::Open(std::unique_ptr<CNetSocket>& connection, EventBuffer* eventB
         } else {
             // A lone writer must not outlive this attempt: closing the outbox
             // makes it leave at once without touching the connection.
-            outbox_.Close();
+            sender_.Close(outbox_);
             connection = std::move(connection_);
         }
     }
@@ -53,8 +55,9 @@ bool CSession::Close() {
     connection_->Close();
     occupied_ = false;
     // Lets a writer that was not told to end by a record leave as well (a
-    // writer closing its own session has left its loop already).
-    outbox_.Close();
+    // writer closing its own session has left its loop already), and waits
+    // for a direct send under way: none touches the connection after this.
+    sender_.Close(outbox_);
     return true;
 }
 
@@ -68,14 +71,20 @@ bool CSession::IsOccupied() {
     return occupied_;
 }
 
-bool CSession::ConnectedSince(Clock::time_point* since) {
-    platform::MutexLock lock(mutex_, "mutex error at CSession::ConnectedSince");
-    *since = connectedAt_;
-    return occupied_;
+bool CSession::EndIfConnectedBefore(Clock::time_point cutoff, std::uint64_t spared) {
+    platform::MutexLock lock(mutex_, "mutex error at CSession::EndIfConnectedBefore");
+    if (!occupied_ || connectionNumber_ == spared || connectedAt_ > cutoff) return false;
+    connection_->Close();
+    return true;
+}
+
+std::uint64_t CSession::ConnectionNumber() {
+    platform::MutexLock lock(mutex_, "mutex error at CSession::ConnectionNumber");
+    return connectionNumber_;
 }
 
 CSession::SendResult CSession::SendMessage(const WireRef& record, bool* wakeLater, bool sendNow) {
-    return outbox_.Push(record, wakeLater, sendNow);
+    return sendNow ? sender_.Offer(outbox_, record, wakeLater) : outbox_.Push(record, wakeLater);
 }
 
 void CSession::WaitForThreads() {

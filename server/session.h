@@ -2,7 +2,7 @@
 // owns the connection and runs a reader thread (client lines -> events for
 // master_thread) and a writer thread (shared wire records -> the client). It
 // carries bytes only: who the member is (ID, VoicePass, name) is known to
-// master_thread alone.
+// the Conference alone.
 #pragma once
 
 #include <atomic>
@@ -16,6 +16,7 @@
 #include "platform/thread.h"
 #include "server/session_event.h"
 #include "server/session_outbox.h"
+#include "server/session_sender.h"
 #include "server/wire_record.h"
 
 using EventBuffer = CThreadCommunicationBuffer<SessionEvent>;
@@ -23,7 +24,7 @@ using EventBuffer = CThreadCommunicationBuffer<SessionEvent>;
 class CSession;
 
 struct SessionWriterParameters {
-    CNetSocket* connection = nullptr;
+    SessionSender* sender = nullptr;
     SessionOutbox* outbox = nullptr;
     CSession* session = nullptr;
 };
@@ -32,6 +33,8 @@ struct SessionReaderParameters {
     CNetSocket* connection = nullptr;
     EventBuffer* events = nullptr;
     CSession* session = nullptr;
+    // The connection's number in its session, for every event it posts.
+    std::uint64_t connectionNumber = 0;
     // Set when the server shuts down: a reader waiting for room in the event
     // buffer gives up then. Null: wait as long as it takes.
     const std::atomic<bool>* stopping = nullptr;
@@ -69,13 +72,18 @@ public:
     // answered the logout. The slot stays taken until then.
     void EndConnection();
     bool IsOccupied();
-    // When the current connection was taken; false when the session is free.
-    bool ConnectedSince(Clock::time_point* since);
+    // Ends the connection (as EndConnection does) when it was taken before
+    // cutoff and is not the one numbered spared; test and end are one step.
+    // True when it ended one.
+    bool EndIfConnectedBefore(Clock::time_point cutoff, std::uint64_t spared = 0);
+    // The number of the current (or last) connection: 1 for the first the
+    // session took, one more for each after it.
+    std::uint64_t ConnectionNumber();
     // Queues a shared record for the writer without waiting: kRefused when
     // the session is free, kOverflow when the client has fallen hopelessly
     // behind (see SessionOutbox). With wakeLater, the writer is woken only
     // by a later WakeWriter; with sendNow the record may go out on the
-    // caller's thread (see SessionOutbox::Push).
+    // caller's thread (see SessionSender::Offer).
     SendResult SendMessage(const WireRef& record, bool* wakeLater = nullptr, bool sendNow = false);
     void WakeWriter() { outbox_.WakeWriter(); }
 
@@ -94,9 +102,11 @@ private:
     // Guarded by mutex_.
     bool occupied_ = false;
     Clock::time_point connectedAt_{};
+    std::uint64_t connectionNumber_ = 0;
     std::unique_ptr<CNetSocket> connection_;
     EventBuffer* eventBuffer_ = nullptr;
     // Has its own lock: master_thread and the writer meet only there.
     SessionOutbox outbox_;
+    SessionSender sender_;
     const std::atomic<bool>* stopping_;
 };

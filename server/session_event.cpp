@@ -2,8 +2,8 @@
 
 void SessionEvent::Clear() {
     code = 0;
-    id = 0;
     session = nullptr;
+    connection = 0;
     hasName_ = false;
     hasText_ = false;
     name_.clear();
@@ -37,8 +37,8 @@ void SessionEvent::CopyFrom(const SessionEvent& other) {
     // keeps a slot or a receiving record from allocating on every copy.
     Clear();
     code = other.code;
-    id = other.id;
     if (other.hasName_) SetName(other.name_);
     if (other.hasText_) SetText(other.text_);
     session = other.session;
+    connection = other.connection;
 }

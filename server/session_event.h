@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,10 +12,11 @@ class CSession;
 class SessionEvent {
 public:
     int code = 0;
-    // The member ID the event is about; 0 when none.
-    int id = 0;
     // The session that posted the event, not owned: direct replies go there.
     CSession* session = nullptr;
+    // Which of the session's connections posted it (they are numbered from
+    // 1 as the session takes them).
+    std::uint64_t connection = 0;
 
     SessionEvent() = default;
     // Buffers copy records in and out by assignment, so a copy is a full one.

@@ -1,5 +1,6 @@
 // What waits for one session's writer thread: shared wire records, in the
-// order master_thread sent them.
+// order master_thread sent them. A queueing policy only: nothing here touches
+// the connection.
 //
 // Text is never dropped for a live connection; voice gives way. A mixed voice
 // frame is worth nothing once it is late, so when more than kMaxVoiceFrames
@@ -9,18 +10,17 @@
 // its owner can end the connection (and the client knows, instead of
 // silently missing chat lines). Nothing here ever waits for room.
 //
-// While the server is not busy a writer is woken only for a backlog: when it
-// sleeps with nothing waiting, Push may offer the record to the connection
-// at once, without waiting, and queue for the writer only what the
-// connection did not take. Such a record costs one send and no thread
-// wake-up. Under load the writers send instead, many records per call.
+// Who may write to the connection is decided here alone: the writer, with
+// what TakeAll gave it, or, while the writer sleeps with nothing waiting,
+// the one thread that was granted a direct send (ClaimDirectSend until
+// FinishDirectSend). Such a record costs one send and no thread wake-up;
+// under load the writers send instead, many records per call.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "common/net_socket.h"
 #include "common/ring.h"
 #include "platform/sync.h"
 #include "server/wire_record.h"
@@ -48,9 +48,8 @@ public:
     SessionOutbox(const SessionOutbox&) = delete;
     SessionOutbox& operator=(const SessionOutbox&) = delete;
 
-    // Empty and taking records for a new connection. Null: records always
-    // wait for the writer.
-    void Open(CNetSocket* connection = nullptr);
+    // Empty and taking records for a new connection.
+    void Open();
     // Refuses records from now on and drops what waits; a writer waiting in
     // TakeAll returns false.
     void Close();
@@ -59,9 +58,19 @@ public:
     // writer is not woken but *wakeLater is set, and the caller calls
     // WakeWriter once it has queued everything it has: the writer then
     // sends all of it with one call instead of waking for each record.
-    // sendNow: the record may go out on the caller's thread (see above).
-    Result Push(const WireRef& record, bool* wakeLater = nullptr, bool sendNow = false);
+    Result Push(const WireRef& record, bool* wakeLater = nullptr);
     void WakeWriter();
+
+    // True when the caller may send the record on the connection itself now:
+    // the outbox is open, the writer sleeps with nothing waiting, and the
+    // record does not end the connection (those always go through the
+    // writer, which closes the session after them). Until FinishDirectSend
+    // the writer takes nothing and no one else is granted a send.
+    bool ClaimDirectSend(const WireRef& record);
+    // After a granted send of which sent bytes went out: the rest, if any,
+    // goes first to the writer, followed by what was pushed meanwhile.
+    // Wakes as Push does.
+    Result FinishDirectSend(const WireRef& record, std::size_t sent, bool* wakeLater = nullptr);
 
     // Waits until records wait or the outbox is closed, then moves every
     // waiting record, in order, to the end of out; *firstOffset (when
@@ -70,6 +79,8 @@ public:
     bool TakeAll(std::vector<WireRef>& out, std::size_t* firstOffset = nullptr);
 
     std::size_t TextBytes();
+    // The writer waits in TakeAll with nothing to take.
+    bool WriterAsleep();
     std::size_t VoiceFrames();
     // Voice frames dropped because the client was behind, this connection.
     std::uint64_t DroppedVoiceFrames();
@@ -81,9 +92,12 @@ private:
     };
 
     void DropWaiting();
-    // With the writer asleep and nothing waiting, sends what the connection
-    // takes now; how many bytes went (0 on failure: the writer finds out).
-    std::size_t SendNow(const WireRef& record);
+    bool Waiting() const { return rest_ || !text_.Empty() || !voice_.Empty(); }
+    // Under the lock: queues the record by its kind. False, with everything
+    // dropped, when the text bound was crossed.
+    bool Queue(const WireRef& record);
+    // Under the lock: whether a sleeping writer must be woken now.
+    bool TakeWake();
 
     platform::Mutex mutex_;
     // Woken once per batch: the writer says when it is about to sleep.
@@ -93,11 +107,12 @@ private:
     Ring<Entry> voice_;
     std::uint64_t nextOrder_ = 0;
     std::size_t textBytes_ = 0;
-    CNetSocket* connection_ = nullptr;
-    // Bytes of the oldest waiting text already sent by SendNow.
-    std::size_t firstOffset_ = 0;
+    // The record a direct send left unfinished, and how much of it went.
+    WireRef rest_;
+    std::size_t restOffset_ = 0;
     std::uint64_t droppedVoice_ = 0;
     bool open_ = false;
     bool overflowed_ = false;
     bool writerAsleep_ = false;
+    bool directSending_ = false;
 };

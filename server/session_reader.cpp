@@ -41,11 +41,12 @@ std::uint32_t session_reader_thread(void* argument) {
             pending = 0;
         }
         int length = p->connection->ReceiveLine(line, protocol::kMaxLineLength);
-        // The event says only what was read; master_thread knows who the
+        // The event says only what was read; the Conference knows who the
         // member is when it handles it.
         SessionEvent& event = batch[static_cast<std::size_t>(pending)];
         event.Clear();
         event.session = p->session;
+        event.connection = p->connectionNumber;
         if (length < 0) {
             event.code = EV_LOGOUT;
             loggingOut = true;

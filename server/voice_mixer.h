@@ -1,7 +1,7 @@
 // Mixes the voices of everyone speaking into one stream: one queue of decoded
 // frames per speaking member, and a mixed frame, the sample-by-sample
-// average, whenever each speaker has contributed one. Used by master_thread
-// alone, so it has no lock of its own.
+// average, whenever each speaker has contributed one. Owned by the Conference,
+// which master_thread alone drives, so it has no lock of its own.
 #pragma once
 
 #include <array>

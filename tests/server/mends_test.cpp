@@ -2,6 +2,7 @@
 // invites: duplicate IDs, phantom members, announcements about people who
 // never arrived or who left under another ID, and clients that stop reading.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +20,8 @@ using servertest::MemberLoginText;
 using servertest::MemberLogoutText;
 using servertest::MessageText;
 using servertest::RawClient;
+using servertest::UniformPayload;
+using servertest::VoiceDataText;
 
 class MendsTest : public servertest::ServerFixture {};
 
@@ -64,7 +67,7 @@ TEST_F(MendsTest, ANewMembersOwnListShowsItAtOnce) {
     auto a = Join("a", 1);
     auto b = Connect();
     ASSERT_TRUE(b->Send("login:b\r\n\r\nWho are login?\r\n\r\n"));
-    EXPECT_EQ(b->NextMessage(), servertest::LoginSucceededText(2, VoicePassFor(2)));
+    EXPECT_EQ(b->NextMessage(), servertest::LoginSucceededText(2, 207));
     EXPECT_EQ(b->NextMessage(), MemberLoginText(2, "b"));
     EXPECT_EQ(b->NextMessage(), MemberListText({{1, "a"}, {2, "b"}}));
 }
@@ -188,6 +191,65 @@ TEST_F(MendsTest, AClientHopelesslyBehindIsEndedAndItsSlotComesFree) {
     EXPECT_NE(error.find("member 00001 \"stalled\""), std::string::npos) << error;
     EXPECT_NE(error.find("bytes of text were waiting"), std::string::npos) << error;
     EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+}
+
+// The server with a login limit short enough that members outgrow it fast.
+class ShortLoginLimitTest : public MendsTest {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Start({"ORVANE_LOGIN_LIMIT_MS=200"})) << server.Output(); }
+};
+
+// Sends a voice frame every 16 ms until told to stop.
+struct Speaker {
+    RawClient* client = nullptr;
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+
+    static std::uint32_t Run(void* argument) {
+        auto* s = static_cast<Speaker*>(argument);
+        const std::string frame = "Voice Data:" + UniformPayload(100) + "\r\n\r\n";
+        while (!s->stop.load() && s->client->Send(frame)) {
+            ++s->sent;
+            platform::SleepMs(16);
+        }
+        return 0;
+    }
+};
+
+TEST_F(ShortLoginLimitTest, AMemberOlderThanTheLoginLimitGetsItsLogoutReplyWhileOthersSpeak) {
+    auto speaker = Join("speaker", 1);
+    ASSERT_TRUE(speaker->Send("Voice Start\r\n\r\n"));
+    Speaker talk;
+    talk.client = speaker.get();
+    platform::Thread thread = platform::Thread::Start(&Speaker::Run, &talk);
+    ASSERT_TRUE(thread.IsValid());
+    const std::string frame = VoiceDataText(UniformPayload(100));
+    for (int round = 0; round < 30 && !HasFailure(); ++round) {
+        // Mixed frames reach the member from its first moment on.
+        auto member = Connect();
+        ASSERT_TRUE(member->Send("login:member\r\n\r\n"));
+        ASSERT_TRUE(member->SkipUntil(servertest::LoginSucceededText(2, 207))) << round;
+        // A guest that came with the member is closed once the limit has
+        // passed: from then on the member is older than the limit too.
+        auto guest = Connect();
+        EXPECT_TRUE(guest->WaitForClose());
+        // The logout comes about when the next check is due (they are
+        // 100 ms apart), a little earlier or later each round.
+        platform::SleepMs(94 + (round % 10) * 3);
+        ASSERT_TRUE(member->Send("logout\r\n\r\n"));
+        // Mixed frames, then the reply, then the end; nothing cut short.
+        std::string message;
+        std::string last;
+        while (member->ReadMessage(&message)) {
+            if (message != frame) last = message;
+        }
+        EXPECT_TRUE(member->IsClosedByServer()) << round;
+        EXPECT_EQ(last, "logout succeeded\r\n\r\n") << "round " << round;
+        EXPECT_EQ(member->Pending(), "") << round;
+    }
+    talk.stop = true;
+    thread.Join();
+    EXPECT_GT(talk.sent.load(), 0);
 }
 
 }  // namespace

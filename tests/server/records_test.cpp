@@ -140,13 +140,13 @@ TEST(OutgoingMessage, RepeatedReceivesIntoOneRecordDoNotGrowIt) {
 TEST(SessionEvent, CopiesKeepAbsentAndEmptyApartAndReleaseFirst) {
     SessionEvent e;
     e.code = EV_LOGIN;
-    e.id = 3;
+    e.connection = 3;
     e.SetName("");
     SessionEvent copy;
     copy.SetText("left over");
     copy = e;
     EXPECT_EQ(copy.code, EV_LOGIN);
-    EXPECT_EQ(copy.id, 3);
+    EXPECT_EQ(copy.connection, 3u);
     EXPECT_TRUE(copy.HasName());
     EXPECT_EQ(copy.Name(), "");
     EXPECT_FALSE(copy.HasText());

@@ -97,14 +97,21 @@ int ServerProcess::WaitForExit(int timeoutMs) {
     return code;
 }
 
-bool RawClient::Connect(std::uint16_t port) {
+bool RawClient::Connect(std::uint16_t port, int receiveBufferBytes) {
     socket_ = std::make_unique<CNetSocket>(platform::kAfInet, platform::kSockStream, 0);
+    if (receiveBufferBytes > 0) platform::SocketSetBuffers(socket_->Handle(), 0, receiveBufferBytes);
     if (socket_->Connect(testsupport::LoopbackAddress(port)) != 0) return false;
     platform::SocketSetSendTimeout(socket_->Handle(), kWaitMs);
     poller_ = std::make_unique<platform::Poller>();
     buffer_.clear();
     closed_ = false;
     return poller_->Add(socket_->Handle(), this, false);
+}
+
+int RawClient::ReceiveBufferBytes() const {
+    int send = 0;
+    int receive = 0;
+    return socket_ && platform::SocketBufferSizes(socket_->Handle(), &send, &receive) ? receive : -1;
 }
 
 bool RawClient::Send(std::string_view bytes) {

@@ -75,7 +75,11 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    bool Connect(std::uint16_t port);
+    // receiveBufferBytes, when given, fixes what the system may hold for
+    // this side (otherwise the system lets it grow while nothing is read).
+    bool Connect(std::uint16_t port, int receiveBufferBytes = 0);
+    // What the system says it holds for this side at most, or -1.
+    int ReceiveBufferBytes() const;
     // Sends every byte (bounded by a send time-out).
     bool Send(std::string_view bytes);
     // The next message: every byte up to and including the first empty line

@@ -2,7 +2,9 @@
 // reader posts, what its writer sends, and how it ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <vector>
 #include <string>
@@ -73,16 +75,30 @@ TEST_F(SessionTest, OpenOnAnOccupiedSessionRefusesAndLeavesTheConnection) {
     EXPECT_TRUE(session.IsOccupied());
 }
 
-TEST_F(SessionTest, AClosedSessionRefusesRecordsAndTellsNoConnectionTime) {
-    CSession::Clock::time_point since;
-    EXPECT_TRUE(session.ConnectedSince(&since));
-    EXPECT_LE(since, CSession::Clock::now());
+TEST_F(SessionTest, AClosedSessionRefusesRecordsAndIsEndedByNoAgeCheck) {
     EXPECT_TRUE(session.Close());
     EXPECT_FALSE(session.Close());
     EXPECT_FALSE(session.IsOccupied());
-    EXPECT_FALSE(session.ConnectedSince(&since));
+    EXPECT_FALSE(session.EndIfConnectedBefore(CSession::Clock::now() + std::chrono::hours(1)));
     EXPECT_EQ(session.SendMessage(Wire(MSG_DISCONNECTED)), Sent::kRefused);
     EXPECT_TRUE(client.WaitForClose());
+}
+
+TEST_F(SessionTest, TheAgeCheckEndsOnlyAnOldEnoughConnectionThatIsNotSpared) {
+    const auto before = CSession::Clock::now() - std::chrono::hours(1);
+    const auto after = CSession::Clock::now() + std::chrono::hours(1);
+    const std::uint64_t current = session.ConnectionNumber();
+    EXPECT_EQ(current, 1u);
+    // Too young, or the very connection that is spared: kept.
+    EXPECT_FALSE(session.EndIfConnectedBefore(before));
+    EXPECT_FALSE(session.EndIfConnectedBefore(after, current));
+    EXPECT_TRUE(session.IsOccupied());
+    // Sparing an earlier connection of the slot does not spare this one.
+    EXPECT_TRUE(session.EndIfConnectedBefore(after, current - 1));
+    EXPECT_TRUE(client.WaitForClose());
+    SessionEvent e = NextEvent();
+    EXPECT_EQ(e.code, EV_LOGOUT);
+    EXPECT_EQ(e.connection, current);
 }
 
 TEST_F(SessionTest, EndConnectionEndsItLikeALostOneAndKeepsTheSlotUntilTheLogoutReply) {
@@ -281,136 +297,47 @@ TEST(Session, ReopenedSessionStartsAfresh) {
     session.WaitForThreads();
 }
 
-// The outbox on its own: what waits for a writer, and what gives way.
-WireRef Text(int n) {
-    OutgoingMessage m;
-    m.Resize(1);
-    m.code = EV_MESSAGE;
-    m.SetEntry(0, 1, "a");
-    std::string text = "t";
-    text += std::to_string(n);
-    m.SetText(text);
-    return Wire(m);
-}
+TEST(Session, ARecordTheDirectPathSentInPartIsFinishedFromWhereItStopped) {
+    // Small buffers on both ends, so that a large record cannot go out
+    // whole at once while the client does not read.
+    std::uint16_t port = 0;
+    auto listener = testsupport::ListenOnFreePort(&port);
+    RawClient client;
+    ASSERT_TRUE(client.Connect(port, 16 * 1024));
+    auto connection = listener->Accept(nullptr);
+    ASSERT_TRUE(connection);
+    platform::SocketSetBuffers(connection->Handle(), 8 * 1024, 0);
+    EventBuffer events(256);
+    CSession session;
+    ASSERT_TRUE(session.Open(connection, &events));
+    for (int waited = 0; waited < kWaitMs && !session.Outbox().WriterAsleep(); ++waited) platform::SleepMs(1);
+    ASSERT_TRUE(session.Outbox().WriterAsleep());
 
-WireRef Voice(int n) {
-    OutgoingMessage m;
-    m.code = EV_VOICE_DATA;
-    std::string payload = std::to_string(n);
-    payload.resize(protocol::kVoiceFrameLength, '0');
-    m.SetText(payload);
-    return Wire(m);
-}
-
-std::vector<std::string> TakeAll(SessionOutbox& outbox) {
-    std::vector<WireRef> taken;
-    std::vector<std::string> bytes;
-    if (!outbox.TakeAll(taken)) return bytes;
-    for (const WireRef& r : taken) bytes.push_back(r->bytes);
-    return bytes;
-}
-
-TEST(SessionOutbox, VoiceGivesWayOldestFirstAndTextKeepsItsPlace) {
-    SessionOutbox outbox;
-    outbox.Open();
-    const int frames = static_cast<int>(SessionOutbox::kMaxVoiceFrames) + 6;
-    ASSERT_EQ(outbox.Push(Text(0)), Sent::kQueued);
-    for (int i = 0; i < frames; ++i) {
-        ASSERT_EQ(outbox.Push(Voice(i)), Sent::kQueued);
-        if (i == 3) {
-            ASSERT_EQ(outbox.Push(Text(1)), Sent::kQueued);
-        }
+    std::string expected;
+    std::vector<WireRef> records;
+    for (int i = 0; i < 3; ++i) {
+        OutgoingMessage m;
+        m.Resize(1);
+        m.code = EV_MESSAGE;
+        m.SetEntry(0, 1, "n");
+        std::string text;
+        for (int k = 0; text.size() < 200000; ++k) text += std::to_string(i * 1000000 + k) + ",";
+        m.SetText(text);
+        records.push_back(Wire(m));
+        expected += records.back()->bytes;
+        // The first goes out in part on this thread, the rest after it.
+        ASSERT_EQ(session.SendMessage(records.back(), nullptr, true), Sent::kQueued) << i;
     }
-    ASSERT_EQ(outbox.Push(Text(2)), Sent::kQueued);
-    EXPECT_EQ(outbox.VoiceFrames(), SessionOutbox::kMaxVoiceFrames);
-    EXPECT_EQ(outbox.DroppedVoiceFrames(), 6u);
-    // The six oldest frames went (frame 3 among them, so text 1 now follows
-    // text 0); every text is there, each where it was sent.
-    std::vector<std::string> expected = {Text(0)->bytes, Text(1)->bytes};
-    for (int i = 6; i < frames; ++i) expected.push_back(Voice(i)->bytes);
-    expected.push_back(Text(2)->bytes);
-    EXPECT_EQ(TakeAll(outbox), expected);
-    EXPECT_EQ(outbox.TextBytes(), 0u);
-}
-
-TEST(SessionOutbox, TextPastTheByteBoundDropsEverythingAndTakesOnlyTheEnding) {
-    SessionOutbox outbox;
-    outbox.Open();
-    const WireRef text = Text(7);
-    std::size_t queued = 0;
-    Sent result = Sent::kQueued;
-    while ((result = outbox.Push(text)) == Sent::kQueued) queued += text->bytes.size();
-    EXPECT_EQ(result, Sent::kOverflow);
-    EXPECT_LE(queued, SessionOutbox::kMaxTextBytes);
-    EXPECT_GT(queued + text->bytes.size(), SessionOutbox::kMaxTextBytes);
-    EXPECT_EQ(outbox.TextBytes(), 0u);
-    // Reported once; from now on only what ends the connection is taken.
-    EXPECT_EQ(outbox.Push(text), Sent::kRefused);
-    EXPECT_EQ(outbox.Push(Voice(1)), Sent::kRefused);
-    EXPECT_EQ(outbox.Push(Wire(MSG_LOGOUT_SUCCEEDED)), Sent::kQueued);
-    EXPECT_EQ(TakeAll(outbox), std::vector<std::string>{"logout succeeded\r\n\r\n"});
-    // A new connection starts with a clean slate.
-    outbox.Open();
-    EXPECT_EQ(outbox.Push(text), Sent::kQueued);
-}
-
-TEST(SessionOutbox, AClosedOutboxRefusesAndReleasesAWaitingWriter) {
-    SessionOutbox outbox;
-    EXPECT_EQ(outbox.Push(Text(0)), Sent::kRefused);  // never opened
-    outbox.Open();
-    struct Writer {
-        SessionOutbox* outbox;
-        std::atomic<int> result{-1};
-    } writer{&outbox};
-    platform::Thread thread = platform::Thread::Start(
-        [](void* p) -> std::uint32_t {
-            auto* w = static_cast<Writer*>(p);
-            std::vector<WireRef> taken;
-            w->result = w->outbox->TakeAll(taken) ? static_cast<int>(taken.size()) : 0;
-            return 0;
-        },
-        &writer);
-    ASSERT_TRUE(thread.IsValid());
-    outbox.Close();
-    thread.Join();
-    EXPECT_EQ(writer.result.load(), 0);
-    EXPECT_EQ(outbox.Push(Text(1)), Sent::kRefused);
-}
-
-TEST(SessionOutbox, AWakeLeftToTheCallerReachesTheWriterWhenItIsGiven) {
-    SessionOutbox outbox;
-    outbox.Open();
-    struct Writer {
-        SessionOutbox* outbox;
-        std::atomic<bool> waiting{false};
-        std::vector<WireRef> taken{};
-    } writer{&outbox, {false}, {}};
-    platform::Thread thread = platform::Thread::Start(
-        [](void* p) -> std::uint32_t {
-            auto* w = static_cast<Writer*>(p);
-            w->waiting = true;
-            // A writer that had not gone to sleep yet may find the first
-            // records before the last is pushed: it takes the rest after.
-            while (w->taken.size() < 3 && w->outbox->TakeAll(w->taken)) {
-            }
-            return 0;
-        },
-        &writer);
-    ASSERT_TRUE(thread.IsValid());
-    while (!writer.waiting.load()) platform::SleepMs(1);
-    // Either the writer is asleep, and the caller is told to wake it, or it
-    // has not gone to sleep yet and will find the records itself.
-    bool wake = false;
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(outbox.Push(Text(i), &wake), Sent::kQueued);
-    if (wake) outbox.WakeWriter();
-    // A lost wake leaves the writer asleep: closing ends it, and the check
-    // below fails instead of the test hanging.
-    for (int waited = 0; waited < 10000 && thread.ExitCode() == platform::kStillActive; waited += 5) {
-        platform::SleepMs(5);
+    std::string got;
+    while (got.size() < expected.size()) {
+        std::string m;
+        ASSERT_TRUE(client.ReadMessage(&m)) << got.size() << " of " << expected.size();
+        got += m;
     }
-    outbox.Close();
-    thread.Join();
-    EXPECT_EQ(writer.taken.size(), 3u);
+    EXPECT_TRUE(got == expected) << "the stream differs from byte " << std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin();
+    session.SendMessage(Wire(MSG_DISCONNECTED));
+    EXPECT_EQ(client.NextMessage(), "disconnected\r\n\r\n");
+    session.WaitForThreads();
 }
 
 }  // namespace
