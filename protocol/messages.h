@@ -26,6 +26,13 @@ inline constexpr std::string_view kVoiceData = "Voice Data:";
 // does not know the line ignores it, and a connection that never asks gets
 // nothing new.
 inline constexpr std::string_view kWhoAreSpeaking = "Who are speaking?";
+// Asked once, after the login requests, by a client that wants wideband voice
+// (see protocol/wideband_messages.h). A server that does not know the line
+// ignores it, and the client keeps today's voice.
+inline constexpr std::string_view kVoiceCodec = "Voice Codec:";
+inline constexpr std::string_view kOpusCodec = "opus";
+// One 10 ms wideband packet, both directions: "Opus Data:" NNNNN ":" base64.
+inline constexpr std::string_view kOpusData = "Opus Data:";
 
 // Server to client: first lines.
 inline constexpr std::string_view kLoginSucceeded = "login succeeded";
@@ -42,6 +49,9 @@ inline constexpr std::string_view kSpeakingMemberSize = "Speaking Member Size:";
 inline constexpr std::string_view kId = "ID:";
 inline constexpr std::string_view kVoicePass = "VoicePass:";
 inline constexpr std::string_view kName = "Name:";
+// In the answer to "Voice Codec:".
+inline constexpr std::string_view kRate = "Rate:";
+inline constexpr std::string_view kFrame = "Frame:";
 
 // ---- Builders: client requests, each one whole message. ----
 std::string BuildLogin(std::string_view name);
