@@ -53,7 +53,8 @@ void CWidebandPlayout::AddMadeUp(const Frame& frame) {
 void CWidebandPlayout::Conceal() {
     Frame f;
     if (!conceal_ || !conceal_(f)) return;
-    AddMadeUp(f);
+    Push(f, true);
+    ++stats_.stretched;
 }
 
 void CWidebandPlayout::NoteLead(Clock::time_point now, double deviceAheadMs) {
@@ -128,6 +129,10 @@ bool CWidebandPlayout::TakeBlock(Clock::time_point now, int deviceQueued, Frame*
     if (madeUp) *madeUp = made;
     ring_.DropOldest();
     frontCut_ = 0;
-    if (!made) ++stats_.played;
+    if (made) {
+        ++madeUpPlayed_;
+    } else {
+        ++stats_.played;
+    }
     return true;
 }

@@ -54,7 +54,8 @@ public:
         long long overflowed = 0; // frames dropped because the buffer was full
         long long underruns = 0;
         long long gaps = 0;
-        long long concealed = 0;  // frames of the codec's concealment put in
+        long long concealed = 0;  // made up for packets that never came
+        long long stretched = 0;  // made up to give the next frames more time
     };
 
     explicit CWidebandPlayout(Concealer conceal = {});
@@ -65,6 +66,8 @@ public:
     // A frame made up for a packet that never came; it keeps the place of
     // the missing one and says nothing about when packets arrive.
     void AddMadeUp(const Frame& frame);
+    // Frames handed on that were made up, of either kind.
+    long long MadeUpPlayed() const { return madeUpPlayed_; }
 
     void NoteLead(Clock::time_point now, double deviceAheadMs);
     bool HasLeadToNote() const { return addedSinceLead_ > 0; }
@@ -102,5 +105,6 @@ private:
     bool ranDry_ = false;
     Clock::time_point ranDryAt_{};
     int addedSinceLead_ = 0;
+    long long madeUpPlayed_ = 0;
     Stats stats_;
 };
