@@ -102,7 +102,8 @@ int CWidebandVoice::Feed(CWaveDevice& device) {
     int queued = device.CountQueuedPlaybackBlocks();
     const Clock::time_point now = Clock::now();
     if (playout_.HasLeadToNote()) {
-        playout_.NoteLead(now, static_cast<double>(device.GetUnplayedBytes()) / device.Format().BytesPerMs());
+        const double unplayedMs = static_cast<double>(device.GetUnplayedBytes()) / device.Format().BytesPerMs();
+        playout_.NoteLead(now, std::max(0.0, unplayedMs - kCardStepMs));
     }
     int taken = 0;
     Frame frame;
