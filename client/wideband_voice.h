@@ -29,10 +29,10 @@ public:
     // A packet this far behind the last is taken for a stream that started
     // afresh, not for a late one.
     static constexpr int kRestartDistance = 1000;
-    // The card takes its sound a step at a time (128 samples at 48 kHz on
-    // every platform sound system here), up to a step before it is heard: a
-    // block handed on must be there that much sooner.
-    static constexpr double kCardStepMs = 128.0 / 48.0;
+    // The card takes its sound a step at a time (4 ms at 48 kHz, as the
+    // platform opens it), up to a step before it is heard: a block handed on
+    // must be there that much sooner.
+    static constexpr double kCardStepMs = 4.0;
 
     CWidebandVoice();
 

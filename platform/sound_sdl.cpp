@@ -188,13 +188,12 @@ bool ToSdlFormat(const WAVEFORMATEX& f, SDL_AudioFormat* format) {
 }
 
 // About 16 ms per SDL buffer (128 sample frames at 8000 Hz): short enough
-// for speech, long enough not to starve on a busy machine.
-// The device steps a voice frame at a time at 8000 samples a second (16 ms).
-// At the higher rates of wideband voice it steps about 2.5 ms (128 samples
-// at 48 kHz), so that where its steps fall against the frames costs little
-// latency.
+// for speech, long enough not to starve on a busy machine. At the higher rates of wideband voice it steps 4 ms (192 samples at
+// 48 kHz), so that where its steps fall against the frames costs little
+// latency; a whole number of milliseconds keeps SDL's own pacing exact.
 Uint16 BufferFrames(std::uint32_t rate) {
-    std::uint32_t wanted = rate > 8000 ? rate / 400 : rate * 16 / 1000;
+    if (rate > 8000) return static_cast<Uint16>(rate / 250);
+    std::uint32_t wanted = rate * 16 / 1000;
     Uint16 frames = 64;
     while (frames < wanted && frames < 8192) frames = static_cast<Uint16>(frames * 2);
     return frames;

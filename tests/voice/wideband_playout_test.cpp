@@ -37,12 +37,12 @@ struct Result {
 
 // Frame k is recorded from k * 10 ms and arrives at arrivalMs[k]; the
 // receiver handles each arrival at once and ticks every 10 ms; the card
-// takes a period of samples at a time from phaseMs on (128 samples, as the
+// takes a period of samples at a time from phaseMs on (192 samples, as the
 // client's card does at 48 kHz) and plays them until it takes the next. The
 // receiver tells the buffer how long before the card takes what it is
 // handed now, as the client does: what is still to be heard, less a period.
 Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, double phaseMs, double endMs,
-                int periodSamples = 128) {
+                int periodSamples = 192) {
     const double periodMs = periodSamples / 48.0;
     struct Block {
         std::vector<std::int16_t> samples;
