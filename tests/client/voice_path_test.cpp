@@ -21,6 +21,7 @@
 #include "client/dialog_layout.h"
 #include "client_test_support.h"
 #include "client/strings.h"
+#include "client/wideband_voice.h"
 #include "protocol/messages.h"
 #include "protocol/opus_codec.h"
 #include "protocol/voice_codec.h"
@@ -571,4 +572,39 @@ TEST(ContextMenu, NoiseSuppressionAndAutomaticGainAreOnUntilUnchecked) {
     EXPECT_FALSE(dialog.Voice().AutomaticGain());
     denoise->trigger();
     EXPECT_TRUE(dialog.Voice().NoiseSuppression());
+}
+
+// The numbers wrap from 99999 to 00000: no gap there, and a packet from
+// before the wrap is late after it.
+TEST(WidebandVoice, SequenceNumbersWrapWithoutAGapAndAPacketFromBeforeTheWrapIsLate) {
+    CWidebandVoice voice;
+    const auto packets = TonePackets(440, 6);
+    const auto now = CWidebandVoice::Clock::now();
+    std::string m;
+    const auto receive = [&](int sequence, size_t k) {
+        m = OpusMessage(sequence, packets[k]);
+        std::string_view v(m);
+        v.remove_prefix(protocol::kOpusData.size());
+        v.remove_suffix(4);
+        return voice.Receive(v, now);
+    };
+    EXPECT_TRUE(receive(99998, 0));
+    EXPECT_TRUE(receive(99999, 1));
+    EXPECT_TRUE(receive(0, 2));
+    EXPECT_EQ(voice.Playout().GetStats().concealed, 0);
+    EXPECT_FALSE(receive(99999, 3));
+    EXPECT_TRUE(receive(2, 4));
+    EXPECT_EQ(voice.Playout().GetStats().concealed, 1);
+    EXPECT_EQ(voice.Playout().GetStats().added, 4);
+    // A packet refused by the decoder (20 ms long) is dropped and leaves the
+    // numbering as it was.
+    std::vector<std::uint8_t> packet = packets[5];
+    packet[0] = static_cast<std::uint8_t>((packet[0] & ~0xF8) | (0x1F << 3));  // a 20 ms configuration
+    m = OpusMessage(3, packet);
+    std::string_view v(m);
+    v.remove_prefix(protocol::kOpusData.size());
+    v.remove_suffix(4);
+    EXPECT_FALSE(voice.Receive(v, now));
+    EXPECT_TRUE(receive(3, 5));
+    EXPECT_EQ(voice.Playout().GetStats().concealed, 1);
 }
