@@ -11,6 +11,9 @@
 //
 //   voice_loop_bench --port P --dir FOLDER [--seconds 60]
 //                    [--stall-at MS --stall MS]   (as given to the relay)
+//                    [--wideband]   (a peer that answers the request for
+//                                    wideband voice: bursts of tone at
+//                                    48 kHz instead of tagged frames)
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -26,6 +29,7 @@
 #include <vector>
 
 #include "client/chat_client_dlg.h"
+#include "bench/wideband_loop.h"
 #include "client/icons.h"
 #include "platform/message_box.h"
 #include "voice_frames.h"
@@ -64,6 +68,7 @@ int main(int argc, char** argv) {
     int stallAt = -1;
     int stall = 0;
     std::string dir;
+    bool wideband = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -75,6 +80,8 @@ int main(int argc, char** argv) {
             stallAt = std::atoi(value().c_str());
         } else if (a == "--stall") {
             stall = std::atoi(value().c_str());
+        } else if (a == "--wideband") {
+            wideband = true;
         } else if (a == "--dir") {
             dir = value();
         } else {
@@ -94,7 +101,7 @@ int main(int argc, char** argv) {
     const int totalFrames = leadFrames + static_cast<int>(seconds * 62.5) + 200;
     const std::string in = dir + "/in.raw";
     const std::string out = dir + "/out.raw";
-    if (!voicecheck::WriteFileBytes(in, voicecheck::TaggedFrames(0, totalFrames))) {
+    if (wideband ? !WriteWidebandInput(in, seconds) : !voicecheck::WriteFileBytes(in, voicecheck::TaggedFrames(0, totalFrames))) {
         std::fprintf(stderr, "voice_loop_bench: cannot write %s\n", in.c_str());
         return 1;
     }
@@ -118,6 +125,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "voice_loop_bench: no login through port %d\n", port);
         return 1;
     }
+    if (wideband) return RunWidebandLoop(dialog, out, seconds, stallAt, stall);
     const CWaveDevice& sound = dialog.SoundDevice();
     if (!sound.IsCaptureOpen() || !sound.IsPlaybackOpen()) {
         std::fprintf(stderr, "voice_loop_bench: sound devices did not open\n");

@@ -3,6 +3,7 @@
 // about box, and what the session's news does to the controls.
 #include "client/chat_client_dlg.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -117,6 +118,16 @@ void CChatClientDlg::InitDialog() {
         contextMenu_->addSeparator();
         contextMenu_->addAction(ToQString(aboutText), this, &CChatClientDlg::ShowAboutBox);
     }
+    contextMenu_->addSeparator();
+    // Noise suppression and gain control of wideband voice, on by default.
+    QAction* denoise = contextMenu_->addAction(ToQString(kNoiseSuppressionMenuText));
+    denoise->setCheckable(true);
+    denoise->setChecked(voice_.NoiseSuppression());
+    connect(denoise, &QAction::toggled, this, [this](bool on) { voice_.SetNoiseSuppression(on); });
+    QAction* gain = contextMenu_->addAction(ToQString(kAutomaticGainMenuText));
+    gain->setCheckable(true);
+    gain->setChecked(voice_.AutomaticGain());
+    connect(gain, &QAction::toggled, this, [this](bool on) { voice_.SetAutomaticGain(on); });
     setWindowIcon(icon_);
 
     host_ = "localhost";

@@ -67,6 +67,7 @@ public:
     int SentVoiceFrames() const { return voice_.SentVoiceFrames(); }
     const CWaveDevice& SoundDevice() const { return voice_.SoundDevice(); }
     const CPlayoutBuffer& Playout() const { return voice_.Playout(); }
+    const CVoicePath& Voice() const { return voice_; }
     CServerConnection& Connection() { return session_.Connection(); }
     // The control with that id (1000 to 1010), or null.
     QWidget* Control(int id) const;

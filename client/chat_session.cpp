@@ -3,6 +3,7 @@
 #include "client/strings.h"
 #include "client/voice_path.h"
 #include "protocol/messages.h"
+#include "protocol/wideband_messages.h"
 
 ChatSession::ChatSession(CVoicePath& voice, QObject* parent) : QObject(parent), voice_(voice) {}
 
@@ -46,6 +47,9 @@ void ChatSession::BeginSession() {
     connection_.Send(protocol::BuildWhoAreLogin());
     // Only a server that knows the request answers it; others ignore it.
     connection_.Send(protocol::BuildWhoAreSpeaking());
+    // Wideband voice once the server answers; until then, and against a
+    // server that never does, the classic voice.
+    connection_.Send(protocol::BuildVoiceCodecRequest());
     emit sessionStarted();
     // Logged in only once the sound devices are open: a message box about
     // them runs its own event loop, and the ticks meanwhile must not yet
@@ -106,8 +110,8 @@ void ChatSession::Tick() {
         std::string line;
         while (connection_.TakeLine(line)) {
             if (!line.empty()) {
-                connection_.ParseLine(line);
-            } else {
+                if (!voice_.TakeServerLine(line)) connection_.ParseLine(line);
+            } else if (!voice_.EndServerMessage()) {
                 ApplyMessage();
                 connection_.ResetMessage();
             }

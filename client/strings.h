@@ -17,6 +17,9 @@ inline constexpr int IDS_INTEGER_RANGE = 61714;
 inline constexpr int IDS_TEXT_TOO_LONG = 61716;
 
 inline constexpr std::string_view kAboutMenuText = "Tessik のﾊﾞｰｼﾞｮﾝ情報(&A)...";     // 101
+// Context menu entries for the wideband send side, checked while on.
+inline constexpr std::string_view kNoiseSuppressionMenuText = "ノイズ抑制(&N)";
+inline constexpr std::string_view kAutomaticGainMenuText = "自動音量調整(&G)";
 inline constexpr std::string_view kNotAnInteger = "整数を入力してください。";               // 61712
 inline constexpr std::string_view kIntegerRange = "%1 から %2 までの整数を入力してください。";  // 61714
 inline constexpr std::string_view kTooLong = "%1 文字以内で入力してください。";             // 61716

@@ -3,13 +3,22 @@
 // the frames the server mixed on their way to the speaker, and the counts
 // of both. No widget: the dialog tells it when the user takes and gives
 // back the floor.
+//
+// Each session starts with the classic 8 kHz voice. The session asks the
+// server for wideband voice; once the server's answer has come (Tick lines
+// go through TakeServerLine), the sound card opens anew at 48 kHz and both
+// directions are wideband for the rest of the session (CWidebandVoice). A
+// server that never answers keeps the classic voice throughout.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "client/server_connection.h"
+#include "client/wideband_voice.h"
 #include "protocol/voice_codec.h"
 #include "voice/playback_feed.h"
 #include "voice/playout_buffer.h"
@@ -56,6 +65,22 @@ public:
     // decoded in place and handed to the play-out buffer.
     void PlayReceivedVoice(std::uint8_t* frame);
 
+    // A line of a server message, before the message handling sees it: true
+    // when it belongs to a wideband message (the answer to the request, or
+    // an "Opus Data:" packet), which is then handled here.
+    bool TakeServerLine(std::string_view line);
+    // The empty line that ends a message: true when it ended a wideband
+    // message (the message handling has nothing to do with it).
+    bool EndServerMessage();
+    // Wideband voice in use: the server has answered this session.
+    bool IsWideband() const { return wideband_; }
+    // The send side's noise suppression and gain control (on by default).
+    void SetNoiseSuppression(bool on) { widebandVoice_.SetNoiseSuppression(on); }
+    void SetAutomaticGain(bool on) { widebandVoice_.SetAutomaticGain(on); }
+    bool NoiseSuppression() const { return widebandVoice_.NoiseSuppression(); }
+    bool AutomaticGain() const { return widebandVoice_.AutomaticGain(); }
+    const CWidebandVoice& Wideband() const { return widebandVoice_; }
+
     // Voice frames that arrived whole and went on to the play-out buffer.
     int ReceivedVoiceFrames() const { return receivedVoiceFrames_; }
     // Of those, the frames playback took so far (the others still wait in
@@ -68,6 +93,9 @@ public:
     const CPlayoutBuffer& Playout() const { return playback_.Buffer(); }
 
 private:
+    // The answer has come: the sound card reopens in the wideband format.
+    void SwitchToWideband();
+
     int voiceFrameLength_ = protocol::kVoiceFrameLength;
     bool sending_ = false;
     int receivedVoiceFrames_ = 0;
@@ -80,4 +108,12 @@ private:
     CWaveDevice sound_;
     // Received frames wait here until the device is due to play them.
     CPlaybackFeed playback_;
+    CWidebandVoice widebandVoice_;
+    bool wideband_ = false;
+    // Where the message under assembly stands: none of its lines seen yet,
+    // a message for the message handling, or a wideband one (kept whole
+    // until its end, for the answer's fields).
+    enum class Incoming { kStart, kClassic, kWideband };
+    Incoming incoming_ = Incoming::kStart;
+    std::vector<std::string> widebandLines_;
 };

@@ -1,6 +1,6 @@
 // A fixed ring of voice frames, oldest first, each marked as received or
 // made up. It holds what it is given and never decides what to drop: the
-// play-out buffer does.
+// play-out buffer does. Frames of any one type.
 #pragma once
 
 #include <array>
@@ -8,10 +8,10 @@
 
 #include "voice/frame.h"
 
-class CFrameRing {
+template <class FrameT, int Capacity>
+class CBasicFrameRing {
 public:
-    // About a second of sound.
-    static constexpr int kCapacity = 64;
+    static constexpr int kCapacity = Capacity;
 
     int Count() const { return count_; }
     bool IsEmpty() const { return count_ == 0; }
@@ -19,14 +19,14 @@ public:
 
     // A new newest frame, to be filled in by the caller; the ring must not
     // be full.
-    voice::Frame& PushBack(bool madeUp) {
+    FrameT& PushBack(bool madeUp) {
         const std::size_t slot = Slot(count_);
         madeUp_[slot] = madeUp;
         ++count_;
         return frames_[slot];
     }
     // The oldest frame; the ring must not be empty.
-    const voice::Frame& Front() const { return frames_[Slot(0)]; }
+    const FrameT& Front() const { return frames_[Slot(0)]; }
     bool FrontIsMadeUp() const { return madeUp_[Slot(0)]; }
     void DropOldest() {
         head_ = (head_ + 1) % kCapacity;
@@ -45,8 +45,11 @@ private:
     // Where the frame `back` places after the oldest sits.
     std::size_t Slot(int back) const { return static_cast<std::size_t>((head_ + back) % kCapacity); }
 
-    std::array<voice::Frame, kCapacity> frames_{};
+    std::array<FrameT, kCapacity> frames_{};
     std::array<bool, kCapacity> madeUp_{};
     int head_ = 0;
     int count_ = 0;
 };
+
+// About a second of the classic 16 ms frames.
+using CFrameRing = CBasicFrameRing<voice::Frame, 64>;

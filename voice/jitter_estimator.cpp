@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 
-#include "voice/frame.h"
 
 namespace {
 
@@ -26,19 +25,19 @@ void CJitterEstimator::NoteArrival(Clock::time_point now) {
         paceFrames_ = 0;
     }
     lastArrival_ = now;
-    const double offset = Ms(now - paceStart_) - static_cast<double>(paceFrames_) * voice::kFrameMs;
+    const double offset = Ms(now - paceStart_) - static_cast<double>(paceFrames_) * frameMs_;
     ++paceFrames_;
 
     const int slot = next_;
     offsets_[static_cast<std::size_t>(slot)] = offset;
-    next_ = (next_ + 1) % kWindowFrames;
-    if (measured_ < kWindowFrames) ++measured_;
+    next_ = (next_ + 1) % windowFrames_;
+    if (measured_ < windowFrames_) ++measured_;
 
     // Only offsets of this pace compare with each other.
     const int span = static_cast<int>(std::min<long long>(paceFrames_, measured_));
     double earliest = offset;
     for (int k = 0; k < span; ++k) {
-        const int at = (slot - k + kWindowFrames) % kWindowFrames;
+        const int at = (slot - k + windowFrames_) % windowFrames_;
         earliest = std::min(earliest, offsets_[static_cast<std::size_t>(at)]);
     }
     lateness_[static_cast<std::size_t>(slot)] = offset - earliest;

@@ -2,17 +2,16 @@
 
 #include <algorithm>
 
-#include "voice/frame.h"
 #include "voice/frame_ring.h"
 
 namespace {
 
 double Ms(CLeadTrimmer::Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// Never more drops than the play-out buffer can hold frames.
-constexpr int kMaxDrops = CFrameRing::kCapacity;
-
 }  // namespace
+
+// Never more to drop than the play-out buffer can hold.
+int CLeadTrimmer::MaxDrops() const { return CFrameRing::kCapacity * frameMs_ / stepMs_; }
 
 void CLeadTrimmer::Reset() {
     windowOpen_ = false;
@@ -29,7 +28,7 @@ void CLeadTrimmer::NoteGap(Clock::time_point now) {
 // A link that spreads its frames wide also has the later outliers: the
 // margin grows with the spread.
 int CLeadTrimmer::TargetLeadMs(int startDelayMs) const {
-    return kSafetyMs + startDelayMs / kSpreadShare + gapPenalty_ * voice::kFrameMs;
+    return kSafetyMs + startDelayMs / kSpreadShare + gapPenalty_ * frameMs_;
 }
 
 bool CLeadTrimmer::NoteLead(Clock::time_point now, double leadMs, int startDelayMs, bool paceKnown) {
@@ -40,9 +39,9 @@ bool CLeadTrimmer::NoteLead(Clock::time_point now, double leadMs, int startDelay
     // the window that asked for them may have had more to spare than the
     // link has now.
     const int target = TargetLeadMs(startDelayMs);
-    while (pendingDrops_ > 0 && leadMs - pendingDrops_ * voice::kFrameMs < target) --pendingDrops_;
+    while (pendingDrops_ > 0 && leadMs - pendingDrops_ * stepMs_ < target) --pendingDrops_;
     // Frames still to be dropped take their time off the frames after them.
-    const double after = leadMs - static_cast<double>(pendingDrops_) * voice::kFrameMs;
+    const double after = leadMs - static_cast<double>(pendingDrops_) * stepMs_;
     if (!windowOpen_) {
         windowOpen_ = true;
         windowStart_ = now;
@@ -62,17 +61,17 @@ void CLeadTrimmer::CloseWindow(Clock::time_point now, int startDelayMs, bool pac
         lastGap_ = now;
     }
     const double spare = smallestLead_ - TargetLeadMs(startDelayMs);
-    const int found = spare > 0 ? std::min(static_cast<int>(spare / voice::kFrameMs), kMaxDrops) : 0;
+    const int found = spare > 0 ? std::min(static_cast<int>(spare / stepMs_), MaxDrops()) : 0;
     // A surplus of a frame or two may be the luck of one window: it goes
     // only when the window before had it too. A larger one goes at once.
     int surplus = 0;
-    if (found > kSmallSurplus) {
+    if (found * stepMs_ > kSmallSurplus * frameMs_) {
         surplus = found;
     } else if (found > 0 && lastSurplus_ > 0) {
         surplus = std::min(found, lastSurplus_);
     }
     lastSurplus_ = surplus > 0 ? 0 : found;
-    pendingDrops_ = std::min(pendingDrops_ + surplus, kMaxDrops);
+    pendingDrops_ = std::min(pendingDrops_ + surplus, MaxDrops());
 }
 
 void CLeadTrimmer::StartPlaying() {

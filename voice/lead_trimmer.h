@@ -13,6 +13,8 @@
 
 #include <chrono>
 
+#include "voice/frame.h"
+
 class CLeadTrimmer {
 public:
     using Clock = std::chrono::steady_clock;
@@ -31,6 +33,11 @@ public:
     // A surplus up to this many frames is dropped only when two windows in
     // a row had it.
     static constexpr int kSmallSurplus = 2;
+
+    // Frames of frameMs; a drop takes stepMs of sound away (a whole frame
+    // unless the play-out buffer can cut frames shorter).
+    explicit CLeadTrimmer(int frameMs = voice::kFrameMs, int stepMs = 0)
+        : frameMs_(frameMs), stepMs_(stepMs > 0 ? stepMs : frameMs) {}
 
     // Forgets the windows, the gaps and the drops still to come.
     void Reset();
@@ -54,7 +61,8 @@ public:
     void StopPlaying() { windowOpen_ = false; }
     // Drops still to come are not made (a larger cut has been made).
     void CancelDrops() { pendingDrops_ = 0; }
-    // Of the drops still to come, as many as most: they are made now.
+    // Of the drops (of stepMs each) still to come, as many as most: they
+    // are made now.
     int TakeDrops(int most);
 
     int PendingDrops() const { return pendingDrops_; }
@@ -63,6 +71,10 @@ public:
 private:
     void CloseWindow(Clock::time_point now, int startDelayMs, bool paceKnown);
 
+    int MaxDrops() const;
+
+    int frameMs_;
+    int stepMs_;
     int gapPenalty_ = 0;
     Clock::time_point lastGap_{};  // the last gap, or when the penalty last eased
     bool windowOpen_ = false;

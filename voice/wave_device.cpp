@@ -10,14 +10,14 @@ using namespace platform;
 
 namespace {
 
-WAVEFORMATEX VoiceFormat() {
+WAVEFORMATEX VoiceFormat(const voice::SoundFormat& sound) {
     WAVEFORMATEX format;
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = 1;
-    format.nSamplesPerSec = 8000;
-    format.nAvgBytesPerSec = 8000;
-    format.nBlockAlign = 1;
-    format.wBitsPerSample = 8;
+    format.nSamplesPerSec = static_cast<std::uint32_t>(sound.rate);
+    format.nAvgBytesPerSec = static_cast<std::uint32_t>(sound.BytesPerSecond());
+    format.nBlockAlign = static_cast<std::uint16_t>(sound.bytesPerSample);
+    format.wBitsPerSample = static_cast<std::uint16_t>(8 * sound.bytesPerSample);
     format.cbSize = 0;
     return format;
 }
@@ -59,7 +59,7 @@ void CWaveDevice::CaptureCallback(HWAVEIN, std::uint32_t message, std::uintptr_t
 
 int CWaveDevice::OpenCapture(int bufferBytes) {
     if (bufferBytes < kMinCaptureBytes || bufferBytes > kMaxCaptureBytes || captureOpen_) return 0;
-    if (WaveInOpen(&captureDevice_, WAVE_MAPPER, VoiceFormat(), &CaptureCallback,
+    if (WaveInOpen(&captureDevice_, WAVE_MAPPER, VoiceFormat(format_), &CaptureCallback,
                    reinterpret_cast<std::uintptr_t>(this)) !=
         MMSYSERR_NOERROR) {
         captureDevice_ = HWAVEIN{};
@@ -68,7 +68,7 @@ int CWaveDevice::OpenCapture(int bufferBytes) {
     }
     captureOpen_ = 1;
 
-    captureCount_ = std::max(1, kCaptureRingBytes / bufferBytes);
+    captureCount_ = std::max(1, kCaptureRingMs * format_.BytesPerMs() / bufferBytes);
     captureSize_ = bufferBytes;
     capturePosition_ = 0;
     captureSkip_ = 0;
@@ -183,7 +183,7 @@ void CWaveDevice::PlaybackCallback(HWAVEOUT, std::uint32_t message, std::uintptr
 int CWaveDevice::OpenPlayback(const std::uint8_t* initialData, int initialBytes, int slotCount) {
     if (playbackOpen_ || slotCount < 1) return 0;
     if (initialBytes < 0 || (initialBytes > 0 && !initialData)) return 0;
-    if (WaveOutOpen(&playbackDevice_, WAVE_MAPPER, VoiceFormat(), &PlaybackCallback, 0) !=
+    if (WaveOutOpen(&playbackDevice_, WAVE_MAPPER, VoiceFormat(format_), &PlaybackCallback, 0) !=
         MMSYSERR_NOERROR) {
         playbackDevice_ = HWAVEOUT{};
         return 0;

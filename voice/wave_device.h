@@ -3,7 +3,8 @@
 // the next slot of a ring at the default output.
 //
 // Format both ways: PCM, mono, 8000 samples per second, unsigned 8-bit
-// (silence 128). Every operation runs on the owner's thread (the dialog);
+// (silence 128), unless another format is set while both halves are closed
+// (wideband voice: 48,000 samples per second, signed 16-bit). Every operation runs on the owner's thread (the dialog);
 // the device's callbacks only report, and the sound thread writes a
 // header's byte count and flags, which are atomic.
 //
@@ -19,11 +20,13 @@
 #include <vector>
 
 #include "platform/sound.h"
+#include "voice/sound_format.h"
 
 class CWaveDevice {
 public:
-    // Capture: 1024 bytes of ring, in buffers of the size asked for.
-    static constexpr int kCaptureRingBytes = 1024;
+    // Capture: 128 ms of ring (1024 bytes at 8000 8-bit samples a second),
+    // in buffers of the size asked for.
+    static constexpr int kCaptureRingMs = 128;
     static constexpr int kMinCaptureBytes = 32;
     // Larger buffers are refused: one would hold minutes of sound.
     static constexpr int kMaxCaptureBytes = 1 << 20;
@@ -45,6 +48,12 @@ public:
     void SetCaptureNotifier(std::function<void()> notify) {
         if (!captureOpen_) captureNotifier_ = std::move(notify);
     }
+
+    // The format of both halves; changed only while both are closed.
+    void SetFormat(const voice::SoundFormat& format) {
+        if (!captureOpen_ && !playbackOpen_) format_ = format;
+    }
+    const voice::SoundFormat& Format() const { return format_; }
 
     // 1 when the input device records with every buffer queued, else 0.
     // 0 without a change for bufferBytes below 32 (or above the maximum)
@@ -102,7 +111,7 @@ public:
     // (silence in between not counted); 0 when playback is not open.
     std::uint64_t GetPlayedBytes() const;
     // Bytes written to the device that have not been heard yet: how long
-    // (at 8 bytes a millisecond) before a frame written now begins.
+    // (at the format's bytes a millisecond) before a frame written now begins.
     std::uint64_t GetUnplayedBytes() const;
     platform::HWAVEOUT GetPlaybackDevice() const { return playbackDevice_; }
 
@@ -117,6 +126,7 @@ private:
                                  std::uintptr_t instance, std::uintptr_t param1,
                                  std::uintptr_t param2);
 
+    voice::SoundFormat format_ = voice::kNarrowbandSound;
     std::function<void()> captureNotifier_;
     platform::HWAVEIN captureDevice_{};
     platform::HWAVEOUT playbackDevice_{};

@@ -353,7 +353,7 @@ TEST(EnterRouting, LoggedOutEnterInAnyEditOrOnLoginLogsIn) {
         EXPECT_TRUE(log->toPlainText().isEmpty()) << "Enter reached the log as a new line";
         if (r.dialog.IsLoggedIn()) {
             server.Accept();
-            EXPECT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\n")) << target;
+            EXPECT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n")) << target;
         }
     }
 }
@@ -363,7 +363,7 @@ TEST(EnterRouting, LoggedInEnterPostsExceptOnTheLogoutButton) {
     RecordingDialog r;
     ShowAndActivate(r.dialog);
     LogIn(r, server);
-    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n"));
     // Login put the focus on the post text box.
     EXPECT_TRUE(Edit(r.dialog, IDC_POST_TEXT)->hasFocus());
 
