@@ -138,6 +138,7 @@ ClientRequest ClassifyClientLine(std::string_view line, std::string_view* value)
     if (Equals(line, kVoiceStart)) return ClientRequest::kVoiceStart;
     if (Equals(line, kVoiceStop)) return ClientRequest::kVoiceStop;
     if (StartsWith(line, kVoiceData)) return with(kVoiceData, ClientRequest::kVoiceData);
+    if (Equals(line, kMessageHistory)) return ClientRequest::kMessageHistory;
     return ClientRequest::kNone;
 }
 

@@ -112,6 +112,7 @@ enum class ClientRequest {
     kVoiceStart,
     kVoiceStop,
     kVoiceData,
+    kMessageHistory,
 };
 // value receives the rest of the line for the requests that carry one.
 ClientRequest ClassifyClientLine(std::string_view line, std::string_view* value);

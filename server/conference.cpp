@@ -12,12 +12,14 @@
 
 int VoicePassFor(int id) { return (id * 97 + 13) & 0xFF; }
 
-Conference::Conference(int slots, ConferenceSink& sink, std::chrono::milliseconds loginLimit, WireRecordPool* pool)
+Conference::Conference(int slots, ConferenceSink& sink, std::chrono::milliseconds loginLimit, WireRecordPool* pool,
+                       int historyLimit)
     : sink_(sink),
       loginLimit_(loginLimit),
       pool_(pool),
       members_(static_cast<std::size_t>(slots)),
       leaving_(static_cast<std::size_t>(slots)),
+      history_(historyLimit),
       taken_(static_cast<std::size_t>(slots) + 1) {}
 
 ConferenceSink::Sent Conference::SendTo(int slot, const WireRef& record) {
@@ -54,6 +56,9 @@ void Conference::Handle(int slot, const SessionEvent& event) {
             break;
         case EV_WHO:
             MemberList(slot);
+            break;
+        case EV_MESSAGE_HISTORY:
+            SendHistory(slot);
             break;
         case EV_WHO_SPEAKING:
             SubscribeToSpeakers(slot);
@@ -134,7 +139,21 @@ void Conference::Relay(int slot, const SessionEvent& event) {
     announcement_.code = EV_MESSAGE;
     announcement_.SetEntry(0, m.id, m.name);
     announcement_.SetText(event.Text());
-    SendToAll(Format(announcement_));
+    // The very record that went to everyone is what a late joiner is shown.
+    WireRef relayed = Format(announcement_);
+    SendToAll(relayed);
+    history_.Record(relayed);
+}
+
+// The size line and the kept messages, to this connection alone and in one
+// handling step, so that nothing else comes between them.
+void Conference::SendHistory(int slot) {
+    historyAnswer_.clear();
+    history_.AppendAnswer(historyAnswer_, pool_);
+    for (const WireRef& record : historyAnswer_) {
+        if (SendTo(slot, record) != ConferenceSink::Sent::kQueued) break;
+    }
+    historyAnswer_.clear();
 }
 
 void Conference::MemberList(int slot) {

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "server/message_history.h"
 #include "server/outgoing_message.h"
 #include "server/session_event.h"
 #include "server/voice_mixer.h"
@@ -60,8 +61,10 @@ public:
     using Entries = std::vector<std::pair<int, std::string>>;
 
     // loginLimit 0 or less: connections may stay without logging in. pool:
-    // where records come from (null: each is made afresh).
-    Conference(int slots, ConferenceSink& sink, std::chrono::milliseconds loginLimit, WireRecordPool* pool = nullptr);
+    // where records come from (null: each is made afresh). historyLimit: how
+    // many relayed messages a late joiner who asks is shown.
+    Conference(int slots, ConferenceSink& sink, std::chrono::milliseconds loginLimit, WireRecordPool* pool = nullptr,
+               int historyLimit = MessageHistory::kDefaultLimit);
     Conference(const Conference&) = delete;
     Conference& operator=(const Conference&) = delete;
 
@@ -100,6 +103,7 @@ private:
     void Login(int slot, const SessionEvent& event);
     void Relay(int slot, const SessionEvent& event);
     void MemberList(int slot);
+    void SendHistory(int slot);
     void SubscribeToSpeakers(int slot);
     void SpeakersMayHaveChanged();
     void Logout(int slot, const SessionEvent& event);
@@ -118,6 +122,9 @@ private:
     // taken for one that never logged in.
     std::vector<std::uint64_t> leaving_;
     CVoiceMixer mixer_;
+    MessageHistory history_;
+    // The history answer being sent, kept for its capacity.
+    std::vector<WireRef> historyAnswer_;
     CVoiceMixer::Frame frame_{};
     CVoiceMixer::Frame mixed_{};
     OutgoingMessage reply_;

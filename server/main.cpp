@@ -6,6 +6,7 @@
 #include "common/info_request.h"
 #include "platform/console.h"
 #include "platform/message_box.h"
+#include "server/message_history.h"
 #include "server/port.h"
 #include "server/server_core.h"
 
@@ -66,6 +67,9 @@ int main(int argc, char** argv) {
     if (const char* limit = std::getenv("ORVANE_LOGIN_LIMIT_MS"); limit && *limit) {
         core.SetLoginLimit(std::atoi(limit));
     }
+    // What was said before a member came: the last 50 relayed messages
+    // unless ORVANE_HISTORY says otherwise (0 keeps none); only in memory.
+    core.SetHistoryLimit(HistoryLimitFromSetting(std::getenv("ORVANE_HISTORY")));
     if (!core.Start(port)) platform::Fatal(core.StartError());
 
     Print("\n");

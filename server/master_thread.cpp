@@ -25,7 +25,8 @@ public:
           disconnecting_(p.disconnecting),
           stopping_(p.stopping),
           checkLoginLimit_(p.loginLimitMs > 0),
-          conference_(p.sessionCount, *this, std::chrono::milliseconds(p.loginLimitMs), p.pool),
+          conference_(p.sessionCount, *this, std::chrono::milliseconds(p.loginLimitMs), p.pool,
+                      p.historyLimit),
           toWake_(static_cast<std::size_t>(p.sessionCount)) {}
 
     void Run() {

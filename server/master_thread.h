@@ -28,6 +28,8 @@ struct MasterParameters {
     WireRecordPool* pool = nullptr;
     // 0 or less: connections may stay without logging in.
     int loginLimitMs = kLoginLimitMs;
+    // Relayed messages kept for members who ask what was said before them.
+    int historyLimit = MessageHistory::kDefaultLimit;
 };
 
 std::uint32_t master_thread(void* parameters);

@@ -78,7 +78,7 @@ bool CServerCore::Start(std::uint16_t port) {
     // master_thread first: should entry_thread fail to start, no session has
     // been opened yet and stopping is simple.
     masterParameters_ = {sessionTable_.data(), SessionCount(), &events_, &disconnecting_, &stopping_, &pool_,
-                         loginLimitMs_};
+                         loginLimitMs_, historyLimit_};
     masterThread_ = platform::Thread::Start(&master_thread, &masterParameters_);
     if (!masterThread_.IsValid()) {
         startError_ = "master_thread create err";

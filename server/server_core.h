@@ -67,6 +67,10 @@ public:
     // How long a connection may stay without logging in (kLoginLimitMs
     // unless set); 0 or less: no limit. Only before Start.
     void SetLoginLimit(int milliseconds) { loginLimitMs_ = milliseconds; }
+    // How many relayed messages are kept for members who ask what was said
+    // before they came (MessageHistory::kDefaultLimit unless set). Only
+    // before Start.
+    void SetHistoryLimit(int messages) { historyLimit_ = messages; }
     const std::string& StartError() const { return startError_; }
 
     // Queues "disconnected" for every connected client. Returns 1.
@@ -100,6 +104,7 @@ private:
     platform::Thread entryThread_;
     platform::Thread masterThread_;
     int loginLimitMs_ = kLoginLimitMs;
+    int historyLimit_ = MessageHistory::kDefaultLimit;
     bool started_ = false;
     bool shutDown_ = false;
     std::string startError_;

@@ -86,6 +86,9 @@ std::uint32_t session_reader_thread(void* argument) {
                     event.code = EV_VOICE_DATA;
                     event.SetText(value);
                     break;
+                case protocol::ClientRequest::kMessageHistory:
+                    event.code = EV_MESSAGE_HISTORY;
+                    break;
                 case protocol::ClientRequest::kNone:
                     continue;
             }

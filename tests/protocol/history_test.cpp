@@ -17,10 +17,11 @@ TEST(MessageHistoryProtocol, RequestBytes) {
     for (std::string_view other : {"Message History? ", "message history?", "Message History", "Message History?x"}) {
         EXPECT_FALSE(IsMessageHistoryRequest(other)) << other;
     }
-    // A server that knows only the older requests ignores it: it is no
-    // text message to relay.
+    // Recognised whole, and never taken for a text message to relay.
     std::string_view value;
-    EXPECT_EQ(ClassifyClientLine("Message History?", &value), ClientRequest::kNone);
+    EXPECT_EQ(ClassifyClientLine("Message History?", &value), ClientRequest::kMessageHistory);
+    EXPECT_EQ(ClassifyClientLine("Message History? ", &value), ClientRequest::kNone);
+    EXPECT_EQ(ClassifyClientLine("Message:History?", &value), ClientRequest::kMessage);
 }
 
 TEST(MessageHistoryProtocol, SizeLineBytes) {

@@ -164,4 +164,62 @@ TEST_F(ProtocolTest, ALineTooLongForTheBufferEndsOnlyThatLine) {
     ExpectAll({alice.get(), bob.get()}, MessageText("still here", 2, "bob"));
 }
 
+// What was said before a member came, kept for two messages here.
+class HistoryTest : public ProtocolTest {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Start({"ORVANE_HISTORY=2"})) << server.Output(); }
+};
+
+TEST_F(HistoryTest, OnlyTheOneWhoAsksGetsTheLastRelayedMessagesAsTheyWereSent) {
+    auto alice = Join("alice", 1);
+    for (std::string text : {"one", "two", "three"}) {
+        ASSERT_TRUE(alice->Send("Message:" + text + "\r\n\r\n"));
+        EXPECT_EQ(alice->NextMessage(), MessageText(text, 1, "alice"));
+    }
+    // alice leaves; her ID goes to carol, yet the history keeps the sender
+    // as the message named it then.
+    ASSERT_TRUE(alice->Send("logout\r\n\r\n"));
+    EXPECT_EQ(alice->NextMessage(), "logout succeeded\r\n\r\n");
+    EXPECT_TRUE(alice->WaitForClose());
+    auto carol = Join("carol", 1);
+
+    // The answer follows the login requests sent with it, in order, and goes
+    // to the one who asked alone.
+    auto bob = Connect();
+    ASSERT_TRUE(bob->Send("login:bob\r\n\r\nWho are login?\r\n\r\nMessage History?\r\n\r\n"));
+    EXPECT_EQ(bob->NextMessage(), servertest::LoginSucceededText(2, 207));
+    EXPECT_EQ(bob->NextMessage(), MemberLoginText(2, "bob"));
+    EXPECT_EQ(bob->NextMessage(), MemberListText({{1, "carol"}, {2, "bob"}}));
+    EXPECT_EQ(bob->NextMessage(), "Message History Size:00002\r\n\r\n");
+    EXPECT_EQ(bob->NextMessage(), MessageText("two", 1, "alice"));
+    EXPECT_EQ(bob->NextMessage(), MessageText("three", 1, "alice"));
+    EXPECT_EQ(carol->NextMessage(), MemberLoginText(2, "bob"));
+
+    // Live messages from then on, and carol, who never asked, got nothing
+    // else: her next message is the relay itself.
+    ASSERT_TRUE(bob->Send("Message:now\r\n\r\n"));
+    ExpectAll({bob.get(), carol.get()}, MessageText("now", 2, "bob"));
+    // A second request shows the newest two, the live one included.
+    ASSERT_TRUE(bob->Send("Message History?\r\n\r\n"));
+    EXPECT_EQ(bob->NextMessage(), "Message History Size:00002\r\n\r\n");
+    EXPECT_EQ(bob->NextMessage(), MessageText("three", 1, "alice"));
+    EXPECT_EQ(bob->NextMessage(), MessageText("now", 2, "bob"));
+    ASSERT_TRUE(carol->Send("Message:end\r\n\r\n"));
+    EXPECT_EQ(carol->NextMessage(), MessageText("end", 1, "carol"));
+}
+
+class NoHistoryTest : public ProtocolTest {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Start({"ORVANE_HISTORY=0"})) << server.Output(); }
+};
+
+TEST_F(NoHistoryTest, ZeroKeepsNothingAndTheAnswerSaysSo) {
+    auto alice = Join("alice", 1);
+    ASSERT_TRUE(alice->Send("Message:said\r\n\r\n"));
+    EXPECT_EQ(alice->NextMessage(), MessageText("said", 1, "alice"));
+    ASSERT_TRUE(alice->Send("Message History?\r\n\r\nMessage:after\r\n\r\n"));
+    EXPECT_EQ(alice->NextMessage(), "Message History Size:00000\r\n\r\n");
+    EXPECT_EQ(alice->NextMessage(), MessageText("after", 1, "alice"));
+}
+
 }  // namespace
