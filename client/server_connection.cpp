@@ -54,6 +54,8 @@ void CServerConnection::StartConnect(std::uint32_t address) {
     // unfinished do not stand before the new lines.
     FinishReceiveThread();
     socket_.Create(platform::kAfInet, platform::kSockStream, 0);
+    // Before connecting: the window the connection offers is settled then.
+    platform::SocketSetBuffers(socket_.Handle(), 0, kSystemReceiveBytes);
     serverAddress_ = platform::SockAddrIn{};
     serverAddress_.family = platform::kAfInet;
     serverAddress_.address = address;

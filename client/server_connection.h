@@ -43,6 +43,13 @@ public:
     static constexpr int kReceiveBufferSlots = 30;
     // A host that neither answers nor refuses is given up after this long.
     static constexpr int kConnectTimeLimitMs = 10000;
+    // What the system may hold of the server's stream before this client has
+    // read it. Fixed, so that a client that stalls (a suspended laptop, a
+    // busy window) pushes back to the server, which then drops its oldest
+    // voice, instead of letting the system grow the buffer and hand over
+    // seconds of old sound when the client reads again. About a second of
+    // voice; text is never lost, it only waits at the server.
+    static constexpr int kSystemReceiveBytes = 16 * 1024;
 
     enum class Attempt {
         kNone,          // no attempt under way
