@@ -26,6 +26,9 @@ inline constexpr std::string_view kVoiceData = "Voice Data:";
 // does not know the line ignores it, and a connection that never asks gets
 // nothing new.
 inline constexpr std::string_view kWhoAreSpeaking = "Who are speaking?";
+// Asked once, after the login requests: the server answers this connection
+// alone with the most recent relayed "Message:" messages (history.h).
+inline constexpr std::string_view kMessageHistory = "Message History?";
 
 // Server to client: first lines.
 inline constexpr std::string_view kLoginSucceeded = "login succeeded";
@@ -36,6 +39,8 @@ inline constexpr std::string_view kMemberLogin = "Member login";
 inline constexpr std::string_view kMemberLogout = "Member logout";
 inline constexpr std::string_view kMemberSize = "Member Size:";
 inline constexpr std::string_view kSpeakingMemberSize = "Speaking Member Size:";
+// Then exactly that many "Message:" messages, oldest first.
+inline constexpr std::string_view kMessageHistorySize = "Message History Size:";
 // "Message:" and "Voice Data:" travel in both directions.
 
 // Field lines.

@@ -14,6 +14,8 @@ inline constexpr int EV_VOICE_STOP = 49215;
 inline constexpr int EV_VOICE_DATA = 49216;
 // The connection asks for the speaking member list, now and on every change.
 inline constexpr int EV_WHO_SPEAKING = 49217;
+// The connection asks for the most recent relayed messages, once.
+inline constexpr int EV_MESSAGE_HISTORY = 49218;
 
 // master_thread (or the core at shutdown) -> a session's writer.
 inline constexpr int MSG_LOGIN_SUCCEEDED = 49310;
@@ -24,6 +26,8 @@ inline constexpr int MSG_MEMBER_LOGIN = 49410;
 inline constexpr int MSG_MEMBER_LIST = 49411;
 inline constexpr int MSG_SPEAKING_LIST = 49412;
 inline constexpr int MSG_MEMBER_LOGOUT = 49413;
+// The first line of the history answer; the relayed records follow it.
+inline constexpr int MSG_MESSAGE_HISTORY = 49414;
 
 // Never on the wire: tells a writer whose session could not be opened to end
 // without sending anything.
