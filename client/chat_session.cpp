@@ -2,6 +2,7 @@
 
 #include "client/strings.h"
 #include "client/voice_path.h"
+#include "protocol/history.h"
 #include "protocol/messages.h"
 
 ChatSession::ChatSession(CVoicePath& voice, QObject* parent) : QObject(parent), voice_(voice) {}
@@ -46,6 +47,9 @@ void ChatSession::BeginSession() {
     connection_.Send(protocol::BuildWhoAreLogin());
     // Only a server that knows the request answers it; others ignore it.
     connection_.Send(protocol::BuildWhoAreSpeaking());
+    // Last, so that what was said before comes after the lists; a server
+    // that does not know it sends nothing back.
+    connection_.Send(protocol::BuildMessageHistory());
     emit sessionStarted();
     // Logged in only once the sound devices are open: a message box about
     // them runs its own event loop, and the ticks meanwhile must not yet
@@ -106,6 +110,12 @@ void ChatSession::Tick() {
         std::string line;
         while (connection_.TakeLine(line)) {
             if (!line.empty()) {
+                // The history's size line is no message of its own: the
+                // messages it announces come as ordinary ones.
+                int count = 0;
+                if (connection_.Incoming().kind == KIND_NONE && protocol::ParseMessageHistorySize(line, &count)) {
+                    emit historyAnnounced(count);
+                }
                 connection_.ParseLine(line);
             } else {
                 ApplyMessage();
