@@ -1,6 +1,7 @@
-// The dialog: its controls from the template, field exchange, which controls
-// are enabled, Enter routing, the message box, the context menu with the
-// about box, and what the session's news does to the controls.
+// The dialog: its controls from the template, field exchange (remembered
+// between runs), which controls are enabled, Enter routing, the message
+// boxes, the context menu with saving the log and the about box, and what
+// the session's news does to the controls.
 #include "client/chat_client_dlg.h"
 
 #include <QAction>
@@ -13,8 +14,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextCursor>
+#include <QSettings>
 #include <QTimer>
 
 #include "client/about_box.h"
@@ -23,6 +23,8 @@
 #include "client/dialog_layout.h"
 #include "client/field_checks.h"
 #include "client/icons.h"
+#include "client/log_file.h"
+#include "client/remembered_fields.h"
 #include "client/strings.h"
 
 using namespace tessik;
@@ -35,7 +37,7 @@ QString ToQString(std::string_view text) {
 
 std::string ToBytes(const QString& text) { return text.toStdString(); }
 
-// Line ends as the log control keeps them.
+// Line ends as Qt's text widgets show them.
 QString ToLogText(std::string_view text) {
     QString result = ToQString(text);
     result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -52,6 +54,7 @@ void FocusAndSelect(QLineEdit* edit) {
 CChatClientDlg::CChatClientDlg(QWidget* parent) : QDialog(parent) {
     icon_ = LoadIcon(IDI_PROGRAM);
     BuildControls();
+    reconnect_ = new ReconnectDriver(session_, this);
     InitDialog();
     ConnectSession();
     session_.Connection().SetMessageNotifier([this] { RequestTick(); });
@@ -113,6 +116,7 @@ void CChatClientDlg::InitDialog() {
     // The about box entry goes where a Linux user looks for it: the
     // dialog's context menu.
     contextMenu_ = new QMenu(this);
+    contextMenu_->addAction(ToQString(kSaveLogMenuText), this, &CChatClientDlg::SaveLog);
     std::string_view aboutText = LoadString(IDS_ABOUTBOX);
     if (!aboutText.empty()) {
         contextMenu_->addSeparator();
@@ -130,13 +134,16 @@ void CChatClientDlg::InitDialog() {
     connect(gain, &QAction::toggled, this, [this](bool on) { voice_.SetAutomaticGain(on); });
     setWindowIcon(icon_);
 
-    host_ = "localhost";
-    name_ = "(No name)";
-    port_ = kPortMin;
+    // What the user last logged in with; the first start gets the defaults.
+    const RememberedFields fields = LoadRememberedFields(*OpenUserSettings());
+    host_ = fields.host;
+    name_ = fields.name;
+    port_ = fields.port;
     nameEdit_->setValidator(new ByteLimitValidator(kNameLimit, nameEdit_));
     ShowFields();
     UpdateButtons();
 
+    log_ = new MessageLog(messageLog_, this);
     memberView_->setIconSize(QSize(12, 12));
     memberIcon_ = LoadIcon(IDI_MEMBER);
     speakerIcon_ = LoadIcon(IDI_SPEAKER);
@@ -204,7 +211,7 @@ void CChatClientDlg::UpdateButtons() { EnableControls(session_.IsLoggedIn()); }
 void CChatClientDlg::EnableControls(bool session) {
     // While connecting, what the attempt was started with stays as it is on
     // screen, and logout is how to give up.
-    const bool connecting = session_.IsConnecting();
+    const bool connecting = session_.IsConnecting() || reconnect_->IsReconnecting();
     hostEdit_->setEnabled(!connecting);
     nameEdit_->setEnabled(!connecting);
     portEdit_->setEnabled(!connecting);
@@ -255,11 +262,32 @@ void CChatClientDlg::ShowMessage(std::string_view text) {
     box.exec();
 }
 
+void CChatClientDlg::ShowNotice(std::string_view text) {
+    // Outside the tick that told it: a box opened inside a tick would hold
+    // the ticks, and the tries with them, until it is closed.
+    QTimer::singleShot(0, this, [this, text = std::string(text)] {
+        if (messageHook_) {
+            messageHook_(text);
+            return;
+        }
+        auto* box = new QMessageBox(QMessageBox::Warning, ToQString(kProgramName), ToLogText(text),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+    });
+}
+
 // ---- Context menu and about box ----
 
 void CChatClientDlg::contextMenuEvent(QContextMenuEvent* event) {
     contextMenu_->exec(event->globalPos());
     event->accept();
+}
+
+void CChatClientDlg::SaveLog() {
+    std::string error;
+    if (!log_->Save(&error)) ShowMessage(error);
 }
 
 void CChatClientDlg::ShowAboutBox() {
@@ -270,6 +298,7 @@ void CChatClientDlg::ShowAboutBox() {
 // ---- Close ----
 
 void CChatClientDlg::closeEvent(QCloseEvent* event) {
+    reconnect_->Stop();
     session_.Abandon();
     QDialog::closeEvent(event);
 }
@@ -277,6 +306,7 @@ void CChatClientDlg::closeEvent(QCloseEvent* event) {
 // Every way the dialog ends (close box, Esc) gives up a connection attempt
 // at once.
 void CChatClientDlg::done(int result) {
+    reconnect_->Stop();
     session_.CancelConnect();
     QDialog::done(result);
 }
@@ -294,49 +324,42 @@ void CChatClientDlg::RebuildMemberView() {
     }
 }
 
-void CChatClientDlg::AppendToLog(const std::string& text) {
-    // Insert at the end only: the cost of a line does not grow with the log,
-    // and whatever the user typed into the log stays where it is.
-    QTextCursor end(messageLog_->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(ToLogText(text));
-    QScrollBar* bar = messageLog_->verticalScrollBar();
-    bar->setValue(bar->maximum());
-}
-
 // ---- Session ----
 
 void CChatClientDlg::ConnectSession() {
     ChatSession* session = &session_;
     connect(session, &ChatSession::attemptChanged, this, &CChatClientDlg::UpdateButtons);
-    connect(session, &ChatSession::connectFailed, this, [this](const std::string& text) { ShowMessage(text); });
     connect(session, &ChatSession::sessionStarted, this, &CChatClientDlg::ShowSessionStarted);
     connect(session, &ChatSession::membersChanged, this, &CChatClientDlg::RebuildMemberView);
     connect(session, &ChatSession::memberJoined, this,
-            [this](int, const std::string& name) { AppendToLog(JoinedLogLine(name)); });
+            [this](int, const std::string& name) { log_->Append(JoinedLogLine(name)); });
     connect(session, &ChatSession::memberLeft, this,
-            [this](int, const std::string& name) { AppendToLog(LeftLogLine(name)); });
+            [this](int, const std::string& name) { log_->Append(LeftLogLine(name)); });
     connect(session, &ChatSession::messageReceived, this,
-            [this](int, const std::string& name, const std::string& text) { AppendToLog(ChatLogLine(name, text)); });
+            [this](int, const std::string& name, const std::string& text) { log_->AppendChat(ChatLogLine(name, text)); });
+    connect(session, &ChatSession::historyAnnounced, this, [this](int count) { log_->BeginHistory(count); });
     connect(session, &ChatSession::speakingChanged, this, [this](bool speaking) {
         speakButton_->setText(ToQString(speaking ? kSpeakActive : kSpeakStopped));
     });
     connect(session, &ChatSession::sessionClosed, this, [this] {
         holdToTalk_->Forget();
         memberView_->clear();
+        log_->EndHistory();
         UpdateButtons();
     });
-    // Told after the session is closed: the controls already show it.
-    const auto tell = [this](const std::string& text) { ShowMessage(text); };
-    connect(session, &ChatSession::loginRefused, this, tell);
-    connect(session, &ChatSession::disconnectedByServer, this, tell);
-    connect(session, &ChatSession::connectionLost, this, tell);
+    // Every failure but a loss that the client tries to make good, after
+    // the session is closed (the controls already show it).
+    connect(reconnect_, &ReconnectDriver::tell, this, [this](const std::string& text) { ShowMessage(text); });
+    connect(reconnect_, &ReconnectDriver::lost, this, &CChatClientDlg::ShowNotice);
+    connect(reconnect_, &ReconnectDriver::logLine, this, [this](const std::string& line) { log_->Append(line); });
+    connect(reconnect_, &ReconnectDriver::stateChanged, this, &CChatClientDlg::UpdateButtons);
 }
 
 void CChatClientDlg::Login() {
-    if (session_.IsLoggedIn() || session_.IsConnecting()) return;
+    if (session_.IsLoggedIn() || session_.IsConnecting() || reconnect_->IsReconnecting()) return;
     if (!ReadFields()) return;
-    session_.Login(host_, port_, name_);
+    SaveRememberedFields(*OpenUserSettings(), RememberedFields{host_, name_, port_});
+    reconnect_->Login(host_, port_, name_);
 }
 
 void CChatClientDlg::ShowSessionStarted() {
@@ -347,7 +370,7 @@ void CChatClientDlg::ShowSessionStarted() {
     postEdit_->setFocus(Qt::OtherFocusReason);
 }
 
-void CChatClientDlg::RequestLogout() { session_.RequestLogout(); }
+void CChatClientDlg::RequestLogout() { reconnect_->Logout(); }
 
 void CChatClientDlg::TimerTick() { session_.Tick(); }
 

@@ -16,6 +16,8 @@
 
 #include "client/chat_session.h"
 #include "client/hold_to_talk.h"
+#include "client/message_log.h"
+#include "client/reconnect_driver.h"
 #include "client/voice_path.h"
 
 class QLineEdit;
@@ -33,10 +35,12 @@ public:
     explicit CChatClientDlg(QWidget* parent = nullptr);
     ~CChatClientDlg() override;
 
-    // Reads the fields (telling what fails their checks) and starts
-    // connecting; the session begins once the connection is made.
+    // Reads the fields (telling what fails their checks), remembers them for
+    // the next start and starts connecting; the session begins once the
+    // connection is made.
     void Login();
-    // Ends a connection attempt at once, or asks the server to log out.
+    // Ends a connection attempt or reconnecting at once, or asks the server
+    // to log out.
     void RequestLogout();
     // What a click on the speak button does: takes the floor or gives it back.
     void OnSpeakButton() { session_.ToggleSpeaking(); }
@@ -50,11 +54,21 @@ public:
     // automation). An empty function restores the message box.
     using MessageHook = std::function<void(const std::string& text)>;
     void SetMessageHook(MessageHook hook);
+    // The box that tells of a lost connection while the client tries to come
+    // back: shown once the event that told it has been handled, and without
+    // holding the window, so that the tries go on and logout stays at hand.
+    void ShowNotice(std::string_view text);
+    // Asks where, then writes the message log to a file (the right-click
+    // menu's entry).
+    void SaveLog();
 
     // ---- State, for tests and automation. ----
     ChatSession& Session() { return session_; }
     bool IsLoggedIn() const { return session_.IsLoggedIn(); }
     bool IsConnecting() const { return session_.IsConnecting(); }
+    // Waiting for the next try to come back, or trying.
+    bool IsReconnecting() const { return reconnect_->IsReconnecting(); }
+    MessageLog& Log() { return *log_; }
     bool IsSpeaking() const { return session_.IsSpeaking(); }
     // The speak button has been held down long enough to count as a hold.
     bool IsSpeakHeld() const { return holdToTalk_->IsHeld(); }
@@ -98,7 +112,6 @@ private:
     // The controls as a session starts with it.
     void ShowSessionStarted();
     void RebuildMemberView();
-    void AppendToLog(const std::string& text);
     void ShowAboutBox();
     void TimerTick();
 
@@ -127,6 +140,8 @@ private:
     QMenu* contextMenu_ = nullptr;
     QTimer* timer_ = nullptr;
     HoldToTalk* holdToTalk_ = nullptr;
+    ReconnectDriver* reconnect_ = nullptr;
+    MessageLog* log_ = nullptr;
 
     std::string host_;
     std::string name_;

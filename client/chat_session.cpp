@@ -2,6 +2,7 @@
 
 #include "client/strings.h"
 #include "client/voice_path.h"
+#include "protocol/history.h"
 #include "protocol/messages.h"
 #include "protocol/wideband_messages.h"
 
@@ -50,6 +51,9 @@ void ChatSession::BeginSession() {
     // Wideband voice once the server answers; until then, and against a
     // server that never does, the classic voice.
     connection_.Send(protocol::BuildVoiceCodecRequest());
+    // Last, so that what was said before comes after the lists; a server
+    // that does not know it sends nothing back.
+    connection_.Send(protocol::BuildMessageHistory());
     emit sessionStarted();
     // Logged in only once the sound devices are open: a message box about
     // them runs its own event loop, and the ticks meanwhile must not yet
@@ -110,6 +114,12 @@ void ChatSession::Tick() {
         std::string line;
         while (connection_.TakeLine(line)) {
             if (!line.empty()) {
+                // The history's size line is no message of its own: the
+                // messages it announces come as ordinary ones.
+                int count = 0;
+                if (connection_.Incoming().kind == KIND_NONE && protocol::ParseMessageHistorySize(line, &count)) {
+                    emit historyAnnounced(count);
+                }
                 if (!voice_.TakeServerLine(line)) connection_.ParseLine(line);
             } else if (!voice_.EndServerMessage()) {
                 ApplyMessage();

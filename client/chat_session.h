@@ -61,7 +61,7 @@ signals:
     void attemptChanged();
     // The attempt ended without a connection; text tells the user why.
     void connectFailed(const std::string& text);
-    // Connected, and the login and the list requests are sent; the sound
+    // Connected, and the login, the list and the history requests are sent; the sound
     // devices open next, and only then is the session logged in.
     void sessionStarted();
     // The server took the login and gave this client its ID and VoicePass.
@@ -71,6 +71,8 @@ signals:
     void memberJoined(int id, const std::string& name);
     void memberLeft(int id, const std::string& name);
     void messageReceived(int id, const std::string& name, const std::string& text);
+    // The next count messages are what was said before this login.
+    void historyAnnounced(int count);
     // The user took the floor (true) or gave it back.
     void speakingChanged(bool speaking);
     // The session has ended, for whatever reason; what follows tells why.

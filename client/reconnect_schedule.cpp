@@ -13,6 +13,7 @@ std::string_view OutcomeText(ReconnectOutcome outcome) {
         case ReconnectOutcome::kHostNotFound: return "ホストが見つかりませんでした";
         case ReconnectOutcome::kConnectFailed: return "ホストに接続できませんでした";
         case ReconnectOutcome::kServerFull: return "サーバーが満員でログインできませんでした";
+        case ReconnectOutcome::kDropped: return "ログインの前に接続が切れました";
     }
     return {};
 }
@@ -47,3 +48,5 @@ std::string ReconnectTryLine(int tryNumber, ReconnectOutcome outcome, ReconnectS
     line.append("\r\n");
     return line;
 }
+
+std::string ReconnectStoppedLine() { return "再接続をやめました\r\n"; }

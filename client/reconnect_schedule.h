@@ -2,9 +2,10 @@
 // are short (a laptop lid, a server restarted by its service), then less and
 // less often, and from the sixth try on every 30 s, so that a server that
 // stays away is not hammered. Every try that does not end logged in counts
-// as failed: a host that is not found, a refused connection, and a server
-// that answers "login failed" because it is full. Success starts the
-// schedule afresh. Knows no widget and no clock: its owner times the tries.
+// as failed: a host that is not found, a refused connection, a connection
+// that ends before the login is taken, and a server that answers "login
+// failed" because it is full. Success starts the schedule afresh. Knows no
+// widget and no clock: its owner times the tries.
 #pragma once
 
 #include <array>
@@ -16,6 +17,8 @@ enum class ReconnectOutcome {
     kHostNotFound,
     kConnectFailed,
     kServerFull,
+    // Connected, but the connection ended before the server took the login.
+    kDropped,
 };
 
 class ReconnectSchedule {
@@ -46,3 +49,5 @@ private:
 // line per try with its outcome, and for a failure when the next try comes.
 std::string ReconnectStartLine(ReconnectSchedule::Delay firstDelay);
 std::string ReconnectTryLine(int tryNumber, ReconnectOutcome outcome, ReconnectSchedule::Delay nextDelay);
+// The user gave up reconnecting (logout).
+std::string ReconnectStoppedLine();

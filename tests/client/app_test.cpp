@@ -73,7 +73,7 @@ TEST(AutoLogin, LoginAsFillsTheFieldsAndLogsIn) {
     r.dialog.LoginAs("127.0.0.1", server.Port(), "Auto");
     ASSERT_TRUE(clienttest::WaitUntil([&] { return r.dialog.IsLoggedIn(); }));
     server.Accept();
-    EXPECT_TRUE(server.WaitForReceived("login:Auto\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n"));
+    EXPECT_TRUE(server.WaitForReceived("login:Auto\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n"));
 }
 
 TEST(Ending, EscEndsTheDialog) {
@@ -99,5 +99,5 @@ TEST(Ending, ClosingWhileLoggedInSendsNothingAndTheServerSeesTheEnd) {
     EXPECT_EQ(r->dialog.Members().Count(), 0);
     r.reset();
     EXPECT_TRUE(WaitUntil([&] { return server.PeerClosed(); }, 5000));
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n");
 }

@@ -1,6 +1,7 @@
 // Attention with real windows on the offscreen platform: messages while
 // another window is active are counted in the title, none while the window
-// itself is active, and activation gives the title back.
+// itself is active, and activation gives the title back. In the dialog only
+// live chat messages count: neither history nor joins.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include <QWidget>
 
 #include "client/attention.h"
+#include "client_test_support.h"
+#include "protocol/messages.h"
 
 namespace {
 
@@ -85,6 +88,35 @@ TEST_F(AttentionTest, ActivateEventAloneRestoresTheTitle) {
     QApplication::sendEvent(&window_, &activate);
     EXPECT_EQ(window_.windowTitle(), "Tessik");
     EXPECT_EQ(attention.Unseen(), 0);
+}
+
+TEST_F(AttentionTest, TheDialogCountsLiveMessagesOnlyUntilItIsActive) {
+    clienttest::FakeServer server;
+    clienttest::RecordingDialog r;
+    r.dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&r.dialog));
+    r.LoginTo(server.Port(), "Taro");
+    ASSERT_TRUE(r.dialog.IsLoggedIn());
+    server.Accept();
+    ASSERT_TRUE(server.WaitForReceived("Message History?\r\n\r\n"));
+    ASSERT_TRUE(Activate(other_));
+    std::string wire;
+    protocol::AppendLoginSucceeded(wire, 1, 9);
+    protocol::AppendMemberLogin(wire, 1, "Taro");
+    wire += "Message History Size:00002\r\n\r\n";
+    protocol::AppendTextMessage(wire, "old", 2, "Ann");
+    protocol::AppendTextMessage(wire, "older", 2, "Ann");
+    protocol::AppendTextMessage(wire, "new", 2, "Ann");
+    protocol::AppendMemberLogin(wire, 3, "Bob");
+    protocol::AppendTextMessage(wire, "newer", 3, "Bob");
+    server.Send(wire);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.dialog.windowTitle().startsWith("(2)") || r.dialog.Log().Unseen() > 2; }, 15000));
+    QTest::qWait(100);
+    EXPECT_EQ(r.dialog.Log().Unseen(), 2);
+    EXPECT_EQ(r.dialog.windowTitle(), "(2) Tessik");
+    ASSERT_TRUE(Activate(r.dialog));
+    EXPECT_EQ(r.dialog.windowTitle(), "Tessik");
+    EXPECT_EQ(r.dialog.Log().Unseen(), 0);
 }
 
 }  // namespace

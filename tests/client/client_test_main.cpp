@@ -1,10 +1,15 @@
 // Qt widgets need an application object; without a display the tests run on
 // the offscreen platform (also while CTest lists them at build time), and
-// without a sound card on SDL's dummy sound driver.
+// without a sound card on SDL's dummy sound driver. The user's settings live
+// in a private folder, a fresh one for every test, so that no test reads or
+// writes the real user's fields, nor those another test left.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
 #include <QTemporaryDir>
+
+#include <memory>
 
 #include "client/icons.h"
 #include "platform/message_box.h"
@@ -14,6 +19,24 @@
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\n";
 }
+
+namespace {
+
+class PrivateSettings : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const ::testing::TestInfo&) override {
+        folder_ = std::make_unique<QTemporaryDir>();
+        for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+            QSettings::setPath(format, QSettings::UserScope, folder_->path());
+        }
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override { folder_.reset(); }
+
+private:
+    std::unique_ptr<QTemporaryDir> folder_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -27,7 +50,11 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") && runtimeDir.isValid()) {
         qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
     }
+    // Programs the tests start (the client among them) inherit this.
+    QTemporaryDir configDir;
+    if (configDir.isValid()) qputenv("XDG_CONFIG_HOME", configDir.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new PrivateSettings);
     QApplication app(argc, argv);
     tessik::InitResources();
     platform::SetProgramName("Tessik");

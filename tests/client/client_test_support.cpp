@@ -117,6 +117,9 @@ RecordingDialog::RecordingDialog() {
 
 void RecordingDialog::LoginTo(std::uint16_t port, const std::string& name) {
     using namespace tessik;
+    // A dialog trying to come back after a lost connection takes no login:
+    // the user stops the tries with logout first.
+    if (dialog.IsReconnecting()) static_cast<QPushButton*>(dialog.Control(IDC_LOGOUT))->click();
     static_cast<QLineEdit*>(dialog.Control(IDC_HOST))->setText(QStringLiteral("127.0.0.1"));
     static_cast<QLineEdit*>(dialog.Control(IDC_PORT))->setText(QString::number(port));
     static_cast<QLineEdit*>(dialog.Control(IDC_NAME))->setText(QString::fromStdString(name));

@@ -93,7 +93,7 @@ struct RecordingDialog {
     std::function<void(const std::string&)> whileBoxOpen;
 
     // Types host, port and name into the fields, presses Login and waits
-    // until the connection attempt has ended.
+    // until the connection attempt has ended. Stops reconnecting first.
     void LoginTo(std::uint16_t port, const std::string& name = "Taro");
 };
 

@@ -353,7 +353,7 @@ TEST(EnterRouting, LoggedOutEnterInAnyEditOrOnLoginLogsIn) {
         EXPECT_TRUE(log->toPlainText().isEmpty()) << "Enter reached the log as a new line";
         if (r.dialog.IsLoggedIn()) {
             server.Accept();
-            EXPECT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n")) << target;
+            EXPECT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n")) << target;
         }
     }
 }
@@ -363,7 +363,7 @@ TEST(EnterRouting, LoggedInEnterPostsExceptOnTheLogoutButton) {
     RecordingDialog r;
     ShowAndActivate(r.dialog);
     LogIn(r, server);
-    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n"));
     // Login put the focus on the post text box.
     EXPECT_TRUE(Edit(r.dialog, IDC_POST_TEXT)->hasFocus());
 
@@ -426,16 +426,17 @@ TEST(ContextMenu, AboutEntryOpensTheAboutBox) {
     CChatClientDlg dialog;
     ShowAndActivate(dialog);
     bool menuSeen = false;
-    QString entry, aboutTitle;
+    QStringList entries;
+    QString aboutTitle;
     QSize aboutSize;
     bool aboutHasIcon = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
             menuSeen = true;
+            for (QAction* action : menu->actions()) entries << (action->isSeparator() ? "-" : action->text());
             for (QAction* action : menu->actions()) {
-                if (!action->isSeparator()) {
-                    entry = action->text();
+                if (action->text() == QString::fromUtf8("Tessik のﾊﾞｰｼﾞｮﾝ情報(&A)...")) {
                     // Chosen as a click would: the menu closes, then the
                     // entry opens the about box modally (outside this timer,
                     // which does not fire again while it runs).
@@ -464,7 +465,9 @@ TEST(ContextMenu, AboutEntryOpensTheAboutBox) {
     ASSERT_TRUE(WaitUntil([&] { return !aboutTitle.isEmpty() && !QApplication::activeModalWidget(); }, 10000));
     poll.stop();
     EXPECT_TRUE(menuSeen);
-    EXPECT_EQ(entry, QString::fromUtf8("Tessik のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    EXPECT_EQ(entries, (QStringList{QString::fromUtf8("メッセージログを保存(&S)..."), "-",
+                                    QString::fromUtf8("Tessik のﾊﾞｰｼﾞｮﾝ情報(&A)..."), "-",
+                                    QString::fromUtf8("ノイズ抑制(&N)"), QString::fromUtf8("自動音量調整(&G)")}));
     EXPECT_EQ(aboutTitle, QString::fromUtf8("Tessikのﾊﾞｰｼﾞｮﾝ情報"));
     EXPECT_EQ(aboutSize, DialogUnits(dialog.font()).ToPixels(kAboutDialog));
     EXPECT_TRUE(aboutHasIcon);

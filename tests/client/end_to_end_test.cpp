@@ -1,7 +1,8 @@
 // Dialogs against the real server program on a free loopback port: chat
 // between two dialogs, the member list in the server's order, joins and
-// departures, the ways a session ends, and the speak button as the server's
-// voice mixer sees it.
+// departures, the ways a session ends, the speak button as the server's
+// voice mixer sees it, and the dialog coming back by itself to a server
+// started again on the same port.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -9,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <atomic>
@@ -234,7 +237,9 @@ TEST(EndToEnd, ServerShutdownIsToldAsDisconnectedOnce) {
     for (RecordingDialog* r : {&a, &b}) {
         EXPECT_EQ(r->messages, std::vector<std::string>{"接続が切断されました"});
         EXPECT_EQ(View(r->dialog)->count(), 0);
-        EXPECT_TRUE(Button(r->dialog, IDC_LOGIN)->isEnabled());
+        // Trying to come back; logout stops that.
+        EXPECT_TRUE(r->dialog.IsReconnecting());
+        EXPECT_TRUE(Button(r->dialog, IDC_LOGOUT)->isEnabled());
     }
     int code = -1;
     EXPECT_TRUE(server.Process().Wait(10000, &code));
@@ -249,6 +254,7 @@ TEST(EndToEnd, KilledServerIsToldAsLostConnection) {
     ASSERT_TRUE(WaitUntil([&] { return View(r.dialog)->count() == 1; }));
     server.Process().Kill();
     ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !r.messages.empty(); }));
     Pump(200);
     EXPECT_EQ(r.messages, std::vector<std::string>{"ホストより接続が切断されました。"});
     EXPECT_EQ(View(r.dialog)->count(), 0);
@@ -269,8 +275,11 @@ TEST(EndToEnd, LogIsKeptAcrossSessionsAndTheListEmptiedAfterEach) {
         EXPECT_EQ(View(r.dialog)->count(), 0);
         EXPECT_EQ(r.dialog.Members().Count(), 0);
     }
+    // The second login is also shown what was said before it: round 1 again,
+    // as history above the separator.
     EXPECT_EQ(Log(r.dialog)->toPlainText(),
-              QString::fromUtf8("Taroさんが参加されました\nTaro> round 1\nTaroさんが参加されました\nTaro> round 2\n"));
+              QString::fromUtf8("Taroさんが参加されました\nTaro> round 1\nTaroさんが参加されました\nTaro> round 1\n"
+                                "―――――― ここまでが参加前の発言です ――――――\nTaro> round 2\n"));
     EXPECT_TRUE(r.messages.empty());
 }
 
@@ -373,4 +382,152 @@ TEST(EndToEnd, SpeakButtonTakesTheDialogIntoAndOutOfTheMix) {
     EXPECT_EQ(played, std::string(4 * 128, static_cast<char>(228)));
     EXPECT_TRUE(r.messages.empty());
     EXPECT_EQ(shared.Texts().size(), 1u);
+}
+
+// ---- Coming back to a server started again ----
+
+namespace {
+
+bool IsBack(const CChatClientDlg& d) { return d.OwnId() != 0 && !d.IsReconnecting(); }
+
+int LogLines(const CChatClientDlg& d, const char* utf8) {
+    return static_cast<int>(Log(d)->toPlainText().count(QString::fromUtf8(utf8)));
+}
+
+}  // namespace
+
+TEST(EndToEnd, AServerStartedAgainOnTheSamePortTakesTheDialogBack) {
+    std::unique_ptr<clienttest::ServerProcess> server = std::make_unique<Server>();
+    ASSERT_TRUE(server->Started());
+    const std::uint16_t port = server->Port();
+    RecordingDialog r;
+    LogIn(r, port, "Taro");
+    Button(r.dialog, IDC_SPEAK)->click();
+    ASSERT_TRUE(WaitUntil([&] { return clienttest::MemberViewWithIcons(r.dialog) == QStringList{"Taro:131"}; }));
+
+    // Stopped with Enter: "disconnected".
+    ASSERT_TRUE(server->Process().WriteInput("\n"));
+    int code = -1;
+    ASSERT_TRUE(server->Process().Wait(10000, &code));
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsReconnecting(); }));
+    server = std::make_unique<clienttest::ServerProcess>(ORVANE_BINARY, port);
+    ASSERT_TRUE(server->Started());
+    ASSERT_TRUE(WaitUntil([&] { return IsBack(r.dialog); }, 40000)) << Log(r.dialog)->toPlainText().toStdString();
+    // A fresh login: the list again, and the floor not taken.
+    ASSERT_TRUE(WaitUntil([&] { return clienttest::MemberViewWithIcons(r.dialog) == QStringList{"Taro:130"}; }));
+    EXPECT_FALSE(r.dialog.IsSpeaking());
+    EXPECT_EQ(LogLines(r.dialog, "ログインし直しました"), 1);
+
+    // Killed: the connection is just lost.
+    server->Process().Kill();
+    ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsReconnecting(); }));
+    server = std::make_unique<clienttest::ServerProcess>(ORVANE_BINARY, port);
+    ASSERT_TRUE(server->Started());
+    ASSERT_TRUE(WaitUntil([&] { return IsBack(r.dialog); }, 40000)) << Log(r.dialog)->toPlainText().toStdString();
+    EXPECT_EQ(LogLines(r.dialog, "ログインし直しました"), 2);
+    ASSERT_TRUE(WaitUntil([&] { return ViewNames(r.dialog) == QStringList{"Taro"}; }));
+    // Each loss told once.
+    EXPECT_EQ(r.messages, (std::vector<std::string>{"接続が切断されました", "ホストより接続が切断されました。"}));
+}
+
+TEST(EndToEnd, LogoutDuringTheTriesStopsThem) {
+    std::unique_ptr<clienttest::ServerProcess> server = std::make_unique<Server>();
+    ASSERT_TRUE(server->Started());
+    const std::uint16_t port = server->Port();
+    RecordingDialog r;
+    LogIn(r, port, "Taro");
+    server->Process().Kill();
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(r.dialog, "再接続 1 回目: ホストに接続できませんでした。2 秒後"); }));
+    Button(r.dialog, IDC_LOGOUT)->click();
+    EXPECT_FALSE(r.dialog.IsReconnecting());
+    EXPECT_TRUE(Button(r.dialog, IDC_LOGIN)->isEnabled());
+    EXPECT_TRUE(r.dialog.Control(IDC_HOST)->isEnabled());
+
+    server = std::make_unique<clienttest::ServerProcess>(ORVANE_BINARY, port);
+    ASSERT_TRUE(server->Started());
+    const QString log = Log(r.dialog)->toPlainText();
+    Pump(3000);  // past the try that would have come
+    EXPECT_FALSE(r.dialog.IsLoggedIn());
+    EXPECT_EQ(Log(r.dialog)->toPlainText(), log);
+    RawClient raw(port);
+    ASSERT_TRUE(raw.Connected());
+    raw.Send("login:Raw\r\n\r\nWho are login?\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return raw.CountLinesStartingWith("Member Size:") == 1; }));
+    EXPECT_EQ(raw.CountLinesStartingWith("Member Size:00001"), 1);
+    EXPECT_EQ(r.messages, std::vector<std::string>{"ホストより接続が切断されました。"});
+}
+
+TEST(EndToEnd, AFullServerIsAFailedTryAndAFreedSlotLetsTheDialogBack) {
+    std::unique_ptr<clienttest::ServerProcess> server = std::make_unique<Server>();
+    ASSERT_TRUE(server->Started());
+    const std::uint16_t port = server->Port();
+    RecordingDialog r;
+    LogIn(r, port, "Taro");
+    server->Process().Kill();
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(r.dialog, "再接続 1 回目"); }));
+    // Try 2 comes 2 s after try 1: by then the new server is full.
+    server = std::make_unique<clienttest::ServerProcess>(ORVANE_BINARY, port);
+    ASSERT_TRUE(server->Started());
+    std::vector<std::unique_ptr<RawClient>> house;
+    for (int i = 0; i < 25; ++i) {
+        house.push_back(std::make_unique<RawClient>(port));
+        ASSERT_TRUE(house.back()->Connected());
+        house.back()->Send("login:Raw" + std::to_string(i) + "\r\n\r\n");
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        return std::all_of(house.begin(), house.end(),
+                           [](const auto& c) { return c->CountLinesStartingWith("login succeeded") == 1; });
+    }));
+    ASSERT_FALSE(LogHas(r.dialog, "再接続 2 回目")) << "the new server was not full in time";
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(r.dialog, "再接続 2 回目"); }));
+    EXPECT_TRUE(LogHas(r.dialog, "再接続 2 回目: サーバーが満員でログインできませんでした。4 秒後にもう一度試みます"))
+        << Log(r.dialog)->toPlainText().toStdString();
+    EXPECT_TRUE(r.dialog.IsReconnecting());
+
+    house.back()->Send("logout\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return house.back()->CountLinesStartingWith("logout succeeded") == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return IsBack(r.dialog); }, 40000)) << Log(r.dialog)->toPlainText().toStdString();
+    EXPECT_TRUE(LogHas(r.dialog, "再接続 3 回目: 接続しました。ログインし直しました"));
+    ASSERT_TRUE(WaitUntil([&] { return View(r.dialog)->count() == 25; }));
+    // The refusal was a line of the log, not a box.
+    EXPECT_EQ(r.messages, std::vector<std::string>{"ホストより接続が切断されました。"});
+}
+
+TEST(EndToEnd, ALateJoinerSeesWhatWasSaidGreyedAboveTheSeparator) {
+    Server server;
+    ASSERT_TRUE(server.Started());
+    RecordingDialog taro, hanako;
+    LogIn(taro, server.Port(), "Taro");
+    Post(taro, QStringLiteral("before one"));
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(taro.dialog, "Taro> before one"); }));
+    Post(taro, QStringLiteral("before two"));
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(taro.dialog, "Taro> before two"); }));
+    LogIn(hanako, server.Port(), "Hanako");
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(hanako.dialog, "ここまでが参加前の発言です"); }));
+    Post(taro, QStringLiteral("after"));
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(hanako.dialog, "Taro> after"); }));
+    EXPECT_EQ(Log(hanako.dialog)->toPlainText(),
+              QString::fromUtf8("Hanakoさんが参加されました\nTaro> before one\nTaro> before two\n"
+                                "―――――― ここまでが参加前の発言です ――――――\nTaro> after\n"));
+    const QColor grey = Log(hanako.dialog)->palette().color(QPalette::Disabled, QPalette::Text);
+    std::vector<bool> greyed;
+    for (QTextBlock b = Log(hanako.dialog)->document()->begin(); b.isValid(); b = b.next()) {
+        if (b.text().isEmpty()) continue;
+        greyed.push_back(b.begin().fragment().charFormat().foreground().color() == grey &&
+                         b.begin().fragment().charFormat().hasProperty(QTextFormat::ForegroundBrush));
+    }
+    EXPECT_EQ(greyed, (std::vector<bool>{false, true, true, true, false}));
+
+    // With ORVANE_HISTORY=0 nothing is kept: the answer is size 00000 and
+    // nothing is shown of it.
+    clienttest::ServerProcess none(ORVANE_BINARY, UnusedPort(), {"ORVANE_HISTORY=0"});
+    ASSERT_TRUE(none.Started());
+    RecordingDialog jiro, goro;
+    LogIn(jiro, none.Port(), "Jiro");
+    Post(jiro, QStringLiteral("unkept"));
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(jiro.dialog, "Jiro> unkept"); }));
+    LogIn(goro, none.Port(), "Goro");
+    Post(jiro, QStringLiteral("live"));
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(goro.dialog, "Jiro> live"); }));
+    EXPECT_EQ(Log(goro.dialog)->toPlainText(), QString::fromUtf8("Goroさんが参加されました\nJiro> live\n"));
 }

@@ -1,6 +1,8 @@
 // The history in a real message log: greyed history, the separator after
 // it, live lines in the log's own format, and how an interrupted history and
-// an empty one look.
+// an empty one look. Then the dialog against a fake server: the history the
+// server sends after the lists, an empty one, and a server that never
+// answers the request (the log exactly as it always was).
 #include <gtest/gtest.h>
 
 #include <QPlainTextEdit>
@@ -10,7 +12,10 @@
 
 #include <vector>
 
+#include "client/dialog_layout.h"
 #include "client/history_display.h"
+#include "client_test_support.h"
+#include "protocol/messages.h"
 
 namespace {
 
@@ -118,6 +123,113 @@ TEST(HistoryDisplay, TextTheUserTypedStaysAndTheLogScrollsToItsEnd) {
     EXPECT_TRUE(log.toPlainText().startsWith("typed by the user\nAnn> line\n"));
     EXPECT_GT(log.verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(log.verticalScrollBar()->value(), log.verticalScrollBar()->maximum());
+}
+
+// ---- In the dialog ----
+
+using clienttest::FakeServer;
+using clienttest::RecordingDialog;
+using clienttest::WaitUntil;
+
+QPlainTextEdit* DialogLog(const CChatClientDlg& d) {
+    return qobject_cast<QPlainTextEdit*>(d.Control(tessik::IDC_LOG));
+}
+
+QColor DialogGrey(const CChatClientDlg& d) {
+    return DialogLog(d)->palette().color(QPalette::Disabled, QPalette::Text);
+}
+
+// Logged in as Taro (ID 1), with what a server sends first: the reply, the
+// own join, both lists.
+void LogIn(RecordingDialog& r, FakeServer& server) {
+    r.LoginTo(server.Port(), "Taro");
+    ASSERT_TRUE(r.dialog.IsLoggedIn());
+    server.Accept();
+    ASSERT_TRUE(server.WaitForReceived("Message History?\r\n\r\n"));
+    std::string wire;
+    protocol::AppendLoginSucceeded(wire, 1, 9);
+    protocol::AppendMemberLogin(wire, 1, "Taro");
+    protocol::AppendMemberSize(wire, 1);
+    protocol::AppendListEntry(wire, 1, "Taro");
+    protocol::AppendListEnd(wire);
+    wire += "Speaking Member Size:00000\r\n\r\n";
+    server.Send(wire);
+}
+
+std::string Chat(const std::string& text, int id, const std::string& name) {
+    std::string out;
+    protocol::AppendTextMessage(out, text, id, name);
+    return out;
+}
+
+TEST(HistoryInTheDialog, ShownGreyedAboveTheSeparatorThenLiveAsAlways) {
+    FakeServer server;
+    RecordingDialog r;
+    LogIn(r, server);
+    server.Send("Message History Size:00002\r\n\r\n" + Chat("朝の会議は10時から", 2, "Ann") + Chat("了解", 3, "Bob") +
+                Chat("おはよう", 1, "Taro"));
+    std::string join;
+    protocol::AppendMemberLogin(join, 4, "Hanako");
+    server.Send(join + Chat("Message History Size:00009", 4, "Hanako"));
+    ASSERT_TRUE(WaitUntil([&] { return DialogLog(r.dialog)->toPlainText().contains("Hanako> "); }));
+    EXPECT_EQ(Lines(*DialogLog(r.dialog), DialogGrey(r.dialog)),
+              (std::vector<Line>{{"Taroさんが参加されました", false},
+                                 {"Ann> 朝の会議は10時から", true},
+                                 {"Bob> 了解", true},
+                                 {kSeparator, true},
+                                 {"Taro> おはよう", false},
+                                 {"Hanakoさんが参加されました", false},
+                                 // A size line inside a chat text is text.
+                                 {"Hanako> Message History Size:00009", false}}));
+    EXPECT_TRUE(r.messages.empty());
+}
+
+TEST(HistoryInTheDialog, AnEmptyHistoryShowsNothingOfIt) {
+    FakeServer server;
+    RecordingDialog r;
+    LogIn(r, server);
+    server.Send("Message History Size:00000\r\n\r\n" + Chat("live", 1, "Taro"));
+    ASSERT_TRUE(WaitUntil([&] { return DialogLog(r.dialog)->toPlainText().contains("live"); }));
+    EXPECT_EQ(Lines(*DialogLog(r.dialog), DialogGrey(r.dialog)),
+              (std::vector<Line>{{"Taroさんが参加されました", false}, {"Taro> live", false}}));
+}
+
+// A server that does not know the request ignores it and sends nothing: the
+// client cannot wait for an answer, and shows everything as it always did.
+TEST(HistoryInTheDialog, AServerThatNeverAnswersLeavesTheLogAsItAlwaysWas) {
+    FakeServer server;
+    RecordingDialog r;
+    LogIn(r, server);
+    server.Send(Chat("one", 1, "Taro") + Chat("two", 2, "Ann"));
+    ASSERT_TRUE(WaitUntil([&] { return DialogLog(r.dialog)->toPlainText().contains("two"); }));
+    EXPECT_EQ(DialogLog(r.dialog)->toPlainText(), QString::fromUtf8("Taroさんが参加されました\nTaro> one\nAnn> two\n"));
+    EXPECT_EQ(Lines(*DialogLog(r.dialog), DialogGrey(r.dialog)),
+              (std::vector<Line>{{"Taroさんが参加されました", false}, {"Taro> one", false}, {"Ann> two", false}}));
+}
+
+// The session ends before all of the history came: what came is closed by
+// the separator, and the next session's history is its own.
+TEST(HistoryInTheDialog, AHistoryCutShortIsClosedAndTheNextLoginAsksAgain) {
+    FakeServer server;
+    RecordingDialog r;
+    LogIn(r, server);
+    server.Send("Message History Size:00003\r\n\r\n" + Chat("first", 2, "Ann"));
+    ASSERT_TRUE(WaitUntil([&] { return DialogLog(r.dialog)->toPlainText().contains("first"); }));
+    server.Send("logout succeeded\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
+    LogIn(r, server);
+    EXPECT_EQ(server.Received(),
+              "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n");
+    server.Send("Message History Size:00001\r\n\r\n" + Chat("first", 2, "Ann") + Chat("now", 1, "Taro"));
+    ASSERT_TRUE(WaitUntil([&] { return DialogLog(r.dialog)->toPlainText().contains("now"); }));
+    EXPECT_EQ(Lines(*DialogLog(r.dialog), DialogGrey(r.dialog)),
+              (std::vector<Line>{{"Taroさんが参加されました", false},
+                                 {"Ann> first", true},
+                                 {kSeparator, true},
+                                 {"Taroさんが参加されました", false},
+                                 {"Ann> first", true},
+                                 {kSeparator, true},
+                                 {"Taro> now", false}}));
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ TEST(ReconnectSchedule, BacksOffThenTriesEveryThirtySeconds) {
 
 TEST(ReconnectSchedule, EveryOutcomeButBackIsAFailedTry) {
     for (ReconnectOutcome outcome :
-         {ReconnectOutcome::kHostNotFound, ReconnectOutcome::kConnectFailed, ReconnectOutcome::kServerFull}) {
+         {ReconnectOutcome::kHostNotFound, ReconnectOutcome::kConnectFailed, ReconnectOutcome::kServerFull,
+          ReconnectOutcome::kDropped}) {
         ReconnectSchedule schedule;
         schedule.Record(outcome);
         schedule.Record(outcome);
@@ -63,6 +64,9 @@ TEST(ReconnectSchedule, LogLinesTellTheTryTheOutcomeAndTheNextWait) {
               "再接続 1 回目: サーバーが満員でログインできませんでした。2 秒後にもう一度試みます\r\n");
     EXPECT_EQ(ReconnectTryLine(2, ReconnectOutcome::kHostNotFound, 1500ms),
               "再接続 2 回目: ホストが見つかりませんでした。2 秒後にもう一度試みます\r\n");
+    EXPECT_EQ(ReconnectTryLine(4, ReconnectOutcome::kDropped, 15s),
+              "再接続 4 回目: ログインの前に接続が切れました。15 秒後にもう一度試みます\r\n");
+    EXPECT_EQ(ReconnectStoppedLine(), "再接続をやめました\r\n");
     EXPECT_EQ(ReconnectTryLine(6, ReconnectOutcome::kBack, 1s), "再接続 6 回目: 接続しました。ログインし直しました\r\n");
 }
 

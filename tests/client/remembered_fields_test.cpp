@@ -1,6 +1,7 @@
 // Remembered fields in a private settings folder: the defaults on the first
 // start, values that survive from one settings object (one run) to the next,
 // and stored values the dialog would refuse falling back field by field.
+// Then two dialogs one after the other, as two runs of the program.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -10,7 +11,11 @@
 
 #include <memory>
 
+#include <QLineEdit>
+
+#include "client/dialog_layout.h"
 #include "client/remembered_fields.h"
+#include "client_test_support.h"
 
 namespace {
 
@@ -90,6 +95,50 @@ TEST_F(RememberedFieldsTest, OnlyTheFirstLineOfATextCounts) {
     RememberedFields fields = LoadRememberedFields(*settings);
     EXPECT_EQ(fields.host, "first");
     EXPECT_EQ(fields.name, "Taro");
+}
+
+struct Shown {
+    QString host, name, port;
+    bool operator==(const Shown&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Shown& f) {
+    return os << f.host.toStdString() << " / " << f.name.toStdString() << " / " << f.port.toStdString();
+}
+
+Shown FieldsOf(const CChatClientDlg& d) {
+    auto text = [&](int id) { return qobject_cast<QLineEdit*>(d.Control(id))->text(); };
+    return {text(tessik::IDC_HOST), text(tessik::IDC_NAME), text(tessik::IDC_PORT)};
+}
+
+// Every test starts with a settings folder of its own, not the user's.
+TEST(RememberedFieldsInTheDialog, TheFirstStartShowsTheDefaultsFromAPrivateFolder) {
+    const QString file = OpenUserSettings()->fileName();
+    EXPECT_FALSE(file.startsWith(QDir::homePath() + "/.config")) << file.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(file));
+    CChatClientDlg dialog;
+    EXPECT_EQ(FieldsOf(dialog), (Shown{"localhost", "(No name)", "1024"}));
+}
+
+TEST(RememberedFieldsInTheDialog, ALoginsFieldsAreShownAtTheNextStart) {
+    clienttest::FakeServer server;
+    {
+        clienttest::RecordingDialog first;
+        first.LoginTo(server.Port(), "山田 花子");
+        ASSERT_TRUE(first.dialog.IsLoggedIn());
+        server.Accept();
+    }
+    {
+        clienttest::RecordingDialog second;
+        EXPECT_EQ(FieldsOf(second.dialog), (Shown{"127.0.0.1", QString::fromUtf8("山田 花子"), QString::number(server.Port())}));
+        // A login that fails its field checks is not remembered.
+        qobject_cast<QLineEdit*>(second.dialog.Control(tessik::IDC_NAME))->setText("Jiro");
+        qobject_cast<QLineEdit*>(second.dialog.Control(tessik::IDC_PORT))->setText("80");
+        second.dialog.Login();
+        EXPECT_EQ(second.messages.size(), 1u);
+        EXPECT_FALSE(second.dialog.IsConnecting());
+    }
+    clienttest::RecordingDialog third;
+    EXPECT_EQ(FieldsOf(third.dialog), (Shown{"127.0.0.1", QString::fromUtf8("山田 花子"), QString::number(server.Port())}));
 }
 
 }  // namespace

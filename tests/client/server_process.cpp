@@ -21,6 +21,12 @@ ServerProcess::ServerProcess(const char* program) {
     }
 }
 
+ServerProcess::ServerProcess(const char* program, std::uint16_t port, const std::vector<std::string>& environment)
+    : process_(std::make_unique<platform::ChildProcess>()), port_(port) {
+    started_ = process_->Start(program, {std::to_string(port_)}, environment) &&
+               process_->WaitForOutput("The server core has started at port", 15000);
+}
+
 ServerProcess::~ServerProcess() {
     if (process_ && process_->IsRunning()) {
         process_->WriteInput("\n");

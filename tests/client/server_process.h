@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/tools/process.h"
 
@@ -19,6 +21,9 @@ public:
     // Starts the program at the path; retries on another port should the
     // chosen one be taken meanwhile.
     explicit ServerProcess(const char* program);
+    // Starts the program on that port (one used before, for a server that
+    // comes back), with extra "NAME=value" environment entries.
+    ServerProcess(const char* program, std::uint16_t port, const std::vector<std::string>& environment = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;

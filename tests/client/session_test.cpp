@@ -51,7 +51,7 @@ void LogIn(RecordingDialog& r, FakeServer& server, const std::string& name = "Ta
     r.LoginTo(server.Port(), name);
     ASSERT_TRUE(r.dialog.IsLoggedIn()) << (r.messages.empty() ? "" : r.messages.back());
     server.Accept();
-    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n"));
 }
 
 std::string ListOf(std::initializer_list<std::pair<int, std::string>> members) {
@@ -64,11 +64,11 @@ std::string ListOf(std::initializer_list<std::pair<int, std::string>> members) {
 
 }  // namespace
 
-TEST(Login, SendsLoginThenListRequestAsExactBytes) {
+TEST(Login, SendsLoginThenTheListAndHistoryRequestsAsExactBytes) {
     FakeServer server;
     RecordingDialog r;
     LogIn(r, server, "Taro");
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n");
     EXPECT_TRUE(r.messages.empty());
     EXPECT_EQ(r.dialog.OwnId(), 0);
 
@@ -81,19 +81,19 @@ TEST(Login, SendsLoginThenListRequestAsExactBytes) {
     // A second press while logged in does nothing.
     r.dialog.Login();
     Pump(50);
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n");
 }
 
 TEST(Login, NamesTravelAsUtf8BytesAndAnEmptyNameAsNothing) {
     FakeServer server;
     RecordingDialog r;
     LogIn(r, server, "太郎");
-    EXPECT_EQ(server.Received(), "login:\xE5\xA4\xAA\xE9\x83\x8E\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:\xE5\xA4\xAA\xE9\x83\x8E\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n");
     server.Send("logout succeeded\r\n\r\n");
     ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
 
     LogIn(r, server, "");
-    EXPECT_EQ(server.Received(), "login:\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n");
 }
 
 TEST(Login, ClosedPortIsToldAndALaterLoginWorks) {
@@ -206,7 +206,9 @@ TEST(Session, LostConnectionIsToldOnceWhileTheBoxIsOpen) {
     Pump(100);
     EXPECT_EQ(r.messages, std::vector<std::string>{"ホストより接続が切断されました。"});
     EXPECT_EQ(ticksSeenInBox, 1);
-    EXPECT_EQ(ButtonsOf(r.dialog), (std::array<bool, 4>{true, false, false, false}));
+    // Trying to come back: logout is how to stop it.
+    EXPECT_TRUE(r.dialog.IsReconnecting());
+    EXPECT_EQ(ButtonsOf(r.dialog), (std::array<bool, 4>{false, true, false, false}));
 }
 
 // The session without the dialog, its ticks driven by hand: what it tells,
@@ -248,7 +250,7 @@ TEST(ChatSessionSignals, EachWayTheSessionGoesIsToldInOrderAndEndsAfterOrBeforeT
         session.Login("127.0.0.1", server.Port(), "Taro");
         ASSERT_TRUE(tickUntil([&] { return session.IsLoggedIn(); }));
         server.Accept();
-        ASSERT_TRUE(server.WaitForReceived("login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n"));
+        ASSERT_TRUE(server.WaitForReceived("login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n"));
     };
 
     logIn();
@@ -311,7 +313,7 @@ TEST(Session, LogoutWaitsForTheReplyThenEndsWithoutAMessage) {
     ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
     // Ending the session always says "Voice Stop", after the logout.
     ASSERT_TRUE(WaitUntil([&] { return server.PeerClosed(); }));
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nlogout\r\n\r\nVoice Stop\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\nlogout\r\n\r\nVoice Stop\r\n\r\n");
     Pump(150);
     EXPECT_TRUE(r.messages.empty());
 }
@@ -324,7 +326,7 @@ TEST(Speaking, StartAndStopAreSentWithTheirCaptions) {
     // Before the login reply, too.
     speak->click();
     EXPECT_EQ(speak->text(), QString::fromUtf8("発言中"));
-    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nVoice Start\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\nVoice Start\r\n\r\n"));
     speak->click();
     EXPECT_EQ(speak->text(), QStringLiteral("発 言"));
     ASSERT_TRUE(server.WaitForReceived("Voice Start\r\n\r\nVoice Stop\r\n\r\n"));
@@ -341,13 +343,13 @@ TEST(Speaking, LogoutWhileSpeakingStopsFirst) {
     Button(r.dialog, IDC_LOGOUT)->click();
     ASSERT_TRUE(server.WaitForReceived("logout\r\n\r\n"));
     EXPECT_EQ(server.Received(),
-              "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nVoice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n");
+              "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\nVoice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n");
     EXPECT_FALSE(r.dialog.IsSpeaking());
     EXPECT_EQ(Button(r.dialog, IDC_SPEAK)->text(), QStringLiteral("発 言"));
     server.Send("logout succeeded\r\n\r\n");
     ASSERT_TRUE(WaitUntil([&] { return server.PeerClosed(); }));
     EXPECT_EQ(server.Received(),
-              "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nVoice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n"
+              "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\nVoice Start\r\n\r\nVoice Stop\r\n\r\nlogout\r\n\r\n"
               "Voice Stop\r\n\r\n");
 }
 
@@ -380,6 +382,7 @@ TEST(LineBuffer, BytesOfAnUnfinishedLineDoNotReachTheNextSession) {
     server.CloseConnection();
     ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
     LogIn(r, server);
+    Log(r.dialog)->clear();  // the lines about reconnecting
     std::string wire;
     protocol::AppendMemberLogin(wire, 1, "Taro");
     server.Send(wire);
@@ -391,8 +394,8 @@ TEST(LineBuffer, BytesOfAnUnfinishedLineDoNotReachTheNextSession) {
 TEST(ReceiveThread, ALoginAfterAFloodSeesOnlyItsOwnLines) {
     FakeServer server;
     RecordingDialog r;
-    // While the "disconnected" box is open the ticks stand still and the
-    // receive thread fills the buffer and waits for room.
+    // What follows "disconnected" fills the buffer, and the receive thread
+    // waits for room while the session closes and the box is open.
     r.whileBoxOpen = [&](const std::string&) { Pump(300); };
     LogIn(r, server);
     std::string wire = "disconnected\r\n\r\n";
@@ -401,11 +404,11 @@ TEST(ReceiveThread, ALoginAfterAFloodSeesOnlyItsOwnLines) {
     ASSERT_TRUE(WaitUntil([&] { return !r.messages.empty(); }));
     ASSERT_FALSE(r.dialog.IsLoggedIn());
     r.whileBoxOpen = nullptr;
-    Log(r.dialog)->clear();
 
     // The old thread is gone before the buffer is renewed: nothing of the old
     // session shows in the new one.
     LogIn(r, server);
+    Log(r.dialog)->clear();
     server.Send("Message:new\r\nName:Y\r\n\r\n");
     ASSERT_TRUE(WaitUntil([&] { return Log(r.dialog)->toPlainText().contains(QStringLiteral("new")); }));
     Pump(100);
@@ -425,7 +428,7 @@ TEST(ReceiveThread, DestroyingTheDialogWhileTheBufferIsFullReturns) {
     r.reset();  // must neither hang nor touch the released buffer
     EXPECT_TRUE(WaitUntil([&] { return server.PeerClosed(); }, 5000));
     // Closing without logout sends nothing more.
-    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n");
+    EXPECT_EQ(server.Received(), "login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n");
 }
 
 TEST(LineBuffer, AMessageHalfAssembledWhenTheConnectionBrokeIsDropped) {
@@ -436,8 +439,10 @@ TEST(LineBuffer, AMessageHalfAssembledWhenTheConnectionBrokeIsDropped) {
     Pump(100);
     server.CloseConnection();
     ASSERT_TRUE(WaitUntil([&] { return !r.dialog.IsLoggedIn(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !r.messages.empty(); }));
     EXPECT_EQ(r.messages, std::vector<std::string>{"ホストより接続が切断されました。"});
     LogIn(r, server);
+    Log(r.dialog)->clear();  // the lines about reconnecting
     server.Send("Message:new\r\nName:Y\r\n\r\n");
     ASSERT_TRUE(WaitUntil([&] { return !Log(r.dialog)->toPlainText().isEmpty(); }));
     EXPECT_EQ(Log(r.dialog)->toPlainText(), QStringLiteral("Y> new\n"));
@@ -529,8 +534,8 @@ TEST(Connecting, LogoutEndsTheAttemptAtOnceAndALoginByNameWorksAfterwards) {
     StartLogin(r, server.Port(), "localhost");
     ASSERT_TRUE(WaitUntil([&] { return r.dialog.IsLoggedIn(); })) << (r.messages.empty() ? "" : r.messages.back());
     server.Accept();
-    ASSERT_TRUE(server.WaitForReceived("Who are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n"));
-    EXPECT_EQ(server.Received(), "login:(No name)\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n");
+    ASSERT_TRUE(server.WaitForReceived("Who are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n"));
+    EXPECT_EQ(server.Received(), "login:(No name)\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n");
     EXPECT_TRUE(r.messages.empty());
 }
 
@@ -739,7 +744,7 @@ TEST(Speaking, TheSessionsEndDuringAHoldLeavesNothingHeld) {
     LogIn(r, server);
     QTest::mouseClick(speak, Qt::LeftButton);
     EXPECT_TRUE(r.dialog.IsSpeaking());
-    ASSERT_TRUE(server.WaitForReceived("Who are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nVoice Start\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\nVoice Start\r\n\r\n"));
 }
 
 // ---- Who is talking ----

@@ -53,7 +53,7 @@ void LogIn(RecordingDialog& r, FakeServer& server) {
     r.LoginTo(server.Port());
     ASSERT_TRUE(r.dialog.IsLoggedIn());
     server.Accept();
-    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\n"));
+    ASSERT_TRUE(server.WaitForReceived("Who are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\n"));
 }
 
 void Reply(FakeServer& server, RecordingDialog& r, int id = 1) {
@@ -157,7 +157,7 @@ TEST_F(VoicePath, PressedBeforeTheReplyVoiceFollowsTheReplyStartingAtThePress) {
     EXPECT_EQ(std::vector<int>(tags.begin(), tags.begin() + 8), Range(tags[0], 8));
     EXPECT_TRUE(Increasing(tags)) << ::testing::PrintToString(tags);
     EXPECT_EQ(r.dialog.SentVoiceFrames(), static_cast<int>(tags.size()));
-    EXPECT_EQ(server.Received().rfind("login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nVoice Start\r\n\r\nVoice Data:", 0), 0u);
+    EXPECT_EQ(server.Received().rfind("login:Taro\r\n\r\nWho are login?\r\n\r\nWho are speaking?\r\n\r\nVoice Codec:opus\r\n\r\nMessage History?\r\n\r\nVoice Start\r\n\r\nVoice Data:", 0), 0u);
     // Never answered: the classic voice throughout.
     EXPECT_FALSE(r.dialog.Voice().IsWideband());
     EXPECT_EQ(r.dialog.SoundDevice().Format(), voice::kNarrowbandSound);
