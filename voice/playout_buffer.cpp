@@ -10,37 +10,23 @@ namespace {
 
 using protocol::kSilence;
 
-double Ms(CPlayoutBuffer::Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
 }  // namespace
 
 CPlayoutBuffer::CPlayoutBuffer() { history_.fill(kSilence); }
 
 void CPlayoutBuffer::Reset() {
     ring_.Clear();
-    jitter_.Reset();
-    trimmer_.Reset();
-    playing_ = false;
-    ranDry_ = false;
-    emptying_ = false;
+    gate_.Reset();
     addedSinceLead_ = 0;
     history_.fill(kSilence);
 }
 
 void CPlayoutBuffer::Add(const std::uint8_t* data, int bytes, Clock::time_point now) {
     ++stats_.added;
-    jitter_.NoteArrival(now);
+    if (gate_.NoteArrival(now, ring_.IsEmpty())) ++stats_.gaps;
     if (ring_.IsFull()) {
         ring_.DropOldest();
         ++stats_.overflowed;
-    }
-    if (ring_.IsEmpty() && !playing_) {
-        firstWaiting_ = now;
-        if (ranDry_ && Ms(now - ranDryAt_) < kGapMs) {
-            ++stats_.gaps;
-            trimmer_.NoteGap(now);
-        }
-        ranDry_ = false;
     }
     Frame& f = ring_.PushBack(false);
     const int n = data ? std::clamp(bytes, 0, kFrameBytes) : 0;
@@ -65,11 +51,11 @@ void CPlayoutBuffer::Stretch() {
 void CPlayoutBuffer::NoteLead(Clock::time_point now, double deviceAheadMs) {
     const int added = std::min(addedSinceLead_, ring_.Count());
     addedSinceLead_ = 0;
-    if (!playing_ || added == 0) return;
+    if (!gate_.IsPlaying() || added == 0) return;
     // The oldest of the new frames has the least time: the device's sound
     // and the frames that waited here before it.
     const double lead = deviceAheadMs + static_cast<double>(ring_.Count() - added) * kFrameMs;
-    if (trimmer_.NoteLead(now, lead, jitter_.StartDelayMs(), jitter_.HasWindow())) ++stats_.gaps;
+    if (gate_.NoteLead(now, lead)) ++stats_.gaps;
     if (lead > 0 && lead < kSafetyMs && !ring_.IsFull()) {
         // It made its turn, but with less to spare than the margin: the
         // card is gaining on the frames. The frames after it get a frame's
@@ -85,43 +71,12 @@ void CPlayoutBuffer::DropWaiting(int frames) {
 
 bool CPlayoutBuffer::TakeFrame(Clock::time_point now, int deviceQueued, Frame* out, bool* madeUp) {
     if (ring_.IsEmpty()) {
-        // The device's last block may still be sounding for up to a block
-        // after it left the queue: only then has playback run dry.
-        if (playing_ && deviceQueued == 0) {
-            if (!emptying_) {
-                emptying_ = true;
-                emptySince_ = now;
-            } else if (Ms(now - emptySince_) >= kFrameMs) {
-                playing_ = false;
-                emptying_ = false;
-                trimmer_.StopPlaying();
-                ++stats_.underruns;
-                ranDry_ = true;
-                ranDryAt_ = now;
-            }
-        }
+        if (gate_.NoteEmpty(now, deviceQueued)) ++stats_.underruns;
         return false;
     }
-    emptying_ = false;
-    const int wait = StartDelayMs();
-    if (!playing_) {
-        // Wait until the first frame has waited long enough for the later
-        // ones to arrive in time, or until they are all here.
-        const bool waited = Ms(now - firstWaiting_) >= wait;
-        const bool enough = ring_.Count() * kFrameMs > wait;
-        if (!waited && !enough) return false;
-        playing_ = true;
-        trimmer_.StartPlaying();
-    }
-    // A burst beyond the bound (the frames held up by a stall) is cut at
-    // once; what is left is trimmed by the leads.
-    const int bound = (wait + kFrameMs - 1) / kFrameMs + kDeviceLead + kBoundSlack;
-    const int over = ring_.Count() + deviceQueued - bound;
-    if (over > 0) {
-        trimmer_.CancelDrops();
-        DropWaiting(std::min(over, ring_.Count()));
-    }
-    DropWaiting(trimmer_.TakeDrops(ring_.Count()));
+    if (!gate_.MayPlay(now, ring_.Count())) return false;
+    DropWaiting(gate_.CutBurst(ring_.Count(), deviceQueued));
+    DropWaiting(gate_.TakeDrops(ring_.Count()));
     if (ring_.IsEmpty() || deviceQueued >= kDeviceLead) return false;
     const bool made = ring_.FrontIsMadeUp();
     if (out) *out = ring_.Front();

@@ -23,6 +23,9 @@
 //     have a frame's length more time instead of the card running dry.
 // A frame that arrives after the device has run dry is a gap.
 //
+// When to start, when playback has run dry and where a burst is cut is
+// CPlayoutGate's to say, as for the wideband buffer.
+//
 // The device below keeps its own rules; this class only decides when to
 // hand a frame on. No widgets, no threads, no device: the owner calls Add
 // for each frame that arrives, then NoteLead, then TakeFrame until it
@@ -38,6 +41,7 @@
 #include "voice/frame_ring.h"
 #include "voice/jitter_estimator.h"
 #include "voice/lead_trimmer.h"
+#include "voice/playout_gate.h"
 
 class CPlayoutBuffer {
 public:
@@ -50,15 +54,7 @@ public:
     static constexpr int kDefaultStartMs = CJitterEstimator::kDefaultStartMs;
     static constexpr int kMaxStartMs = CJitterEstimator::kMaxStartMs;
     static constexpr int kSafetyMs = CLeadTrimmer::kSafetyMs;
-    // Blocks kept queued at the device while frames wait here: enough to
-    // bridge a late tick, few enough to leave the rest droppable.
-    static constexpr int kDeviceLead = 2;
-    // Running dry and getting the next frame within this long is a gap in
-    // the talk, not its end.
-    static constexpr int kGapMs = 150;
-    // The level (frames waiting here and at the device) is cut at once to
-    // the start wait, the device's lead and this many frames more.
-    static constexpr int kBoundSlack = 2;
+    static constexpr int kDeviceLead = CPlayoutGate::kDeviceLead;
 
     struct Stats {
         long long added = 0;      // frames handed to Add
@@ -99,11 +95,11 @@ public:
 
     // Frames waiting here.
     int Waiting() const { return ring_.Count(); }
-    bool IsPlaying() const { return playing_; }
+    bool IsPlaying() const { return gate_.IsPlaying(); }
     // The wait before playing starts, from the lateness measured lately.
-    int StartDelayMs() const { return jitter_.StartDelayMs(); }
+    int StartDelayMs() const { return gate_.StartDelayMs(); }
     // The smallest lead a window may leave, in milliseconds.
-    int TargetLeadMs() const { return trimmer_.TargetLeadMs(StartDelayMs()); }
+    int TargetLeadMs() const { return gate_.TargetLeadMs(); }
     const Stats& GetStats() const { return stats_; }
 
 private:
@@ -113,17 +109,7 @@ private:
     void DropWaiting(int frames);
 
     CFrameRing ring_;
-    CJitterEstimator jitter_;
-    CLeadTrimmer trimmer_;
-
-    bool playing_ = false;
-    Clock::time_point firstWaiting_{};  // arrival of the oldest frame while not playing
-    // Nothing left here or at the device, since when; and when playback
-    // last ran dry.
-    bool emptying_ = false;
-    Clock::time_point emptySince_{};
-    bool ranDry_ = false;
-    Clock::time_point ranDryAt_{};
+    CPlayoutGate gate_{kFrameMs};
     // Frames added since the lead was last noted.
     int addedSinceLead_ = 0;
     // The sound last queued here, for a continuation of it.

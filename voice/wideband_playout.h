@@ -1,11 +1,12 @@
 // The play-out buffer of wideband voice: 10 ms frames of 48,000 signed
 // 16-bit samples a second, decoded from the packets that arrive.
 //
-// It decides as the classic buffer does (CPlayoutBuffer): it measures how
-// late frames arrive (CJitterEstimator, on 10 ms frames), waits that long
-// at the start of a talk, keeps a couple of blocks at the device and the
-// rest here, cuts a burst beyond its bound at once, and trims what the
-// leads show was never needed (CLeadTrimmer). Two things differ:
+// It decides as the classic buffer does (CPlayoutBuffer), through the same
+// CPlayoutGate: it measures how late frames arrive (CJitterEstimator, on
+// 10 ms frames), waits that long at the start of a talk, keeps a couple of
+// blocks at the device and the rest here, cuts a burst beyond its bound at
+// once, and trims what the leads show was never needed (CLeadTrimmer). Two
+// things differ:
 //   - latency is trimmed in steps of a millisecond, cut off the front of
 //     the oldest waiting frame, not in whole frames, so that the lead that
 //     remains sits at the target whatever the phase of the two cards;
@@ -24,8 +25,8 @@
 #include <functional>
 
 #include "voice/frame_ring.h"
-#include "voice/jitter_estimator.h"
 #include "voice/lead_trimmer.h"
+#include "voice/playout_gate.h"
 
 class CWidebandPlayout {
 public:
@@ -38,9 +39,7 @@ public:
     static constexpr int kStepMs = 1;
     static constexpr int kStepSamples = kFrameSamples / kFrameMs * kStepMs;
     static constexpr int kCapacity = 100;  // a second
-    static constexpr int kDeviceLead = 2;
-    static constexpr int kGapMs = 150;
-    static constexpr int kBoundSlack = 2;
+    static constexpr int kDeviceLead = CPlayoutGate::kDeviceLead;
     static constexpr int kSafetyMs = CLeadTrimmer::kSafetyMs;
 
     using Frame = std::array<std::int16_t, kFrameSamples>;
@@ -80,9 +79,9 @@ public:
     int Waiting() const { return ring_.Count(); }
     // Samples waiting here.
     int WaitingSamples() const { return ring_.Count() * kFrameSamples - frontCut_; }
-    bool IsPlaying() const { return playing_; }
-    int StartDelayMs() const { return jitter_.StartDelayMs(); }
-    int TargetLeadMs() const { return trimmer_.TargetLeadMs(StartDelayMs()); }
+    bool IsPlaying() const { return gate_.IsPlaying(); }
+    int StartDelayMs() const { return gate_.StartDelayMs(); }
+    int TargetLeadMs() const { return gate_.TargetLeadMs(); }
     const Stats& GetStats() const { return stats_; }
 
 private:
@@ -93,17 +92,10 @@ private:
 
     Concealer conceal_;
     CBasicFrameRing<Frame, kCapacity> ring_;
-    CJitterEstimator jitter_{kFrameMs};
-    CLeadTrimmer trimmer_{kFrameMs, kStepMs};
+    CPlayoutGate gate_{kFrameMs, kStepMs};
     // Samples already cut off the front of the oldest frame.
     int frontCut_ = 0;
 
-    bool playing_ = false;
-    Clock::time_point firstWaiting_{};
-    bool emptying_ = false;
-    Clock::time_point emptySince_{};
-    bool ranDry_ = false;
-    Clock::time_point ranDryAt_{};
     int addedSinceLead_ = 0;
     long long madeUpPlayed_ = 0;
     Stats stats_;

@@ -11,6 +11,7 @@
 #include "playout_simulation.h"
 #include "sound_fixture.h"
 #include "voice/playout_buffer.h"
+#include "voice/playout_gate.h"
 
 using namespace playoutsim;
 using voicetest::IsSilence;
@@ -298,4 +299,54 @@ TEST(PlayoutBuffer, HoldsAtMostItsCapacityAndFillsAShortFrameWithSilence) {
     EXPECT_TRUE(IsSilence(out.data() + 3, CPlayoutBuffer::kFrameBytes - 3));
     ASSERT_TRUE(buffer.TakeFrame(At(0), 0, &out));
     EXPECT_TRUE(IsSilence(out.data(), CPlayoutBuffer::kFrameBytes));
+}
+
+// The gate on its own, at 10 ms frames: its rules follow the frame length
+// it is given, not the classic buffer's 16 ms.
+TEST(PlayoutGate, RunsDryOnlyAfterAWholeFrameOfAnEmptyDeviceAndAFrameSoonAfterIsAGap) {
+    CPlayoutGate gate(10);
+    EXPECT_FALSE(gate.NoteArrival(At(1000), true));
+    ASSERT_TRUE(gate.MayPlay(At(1000 + CJitterEstimator::kDefaultStartMs), 1));
+    EXPECT_FALSE(gate.NoteEmpty(At(1100), 1)) << "the device still has a block";
+    EXPECT_FALSE(gate.NoteEmpty(At(1200), 0));
+    // A frame in between: the device's wait starts afresh after it.
+    EXPECT_TRUE(gate.MayPlay(At(1205), 1));
+    EXPECT_FALSE(gate.NoteEmpty(At(1209), 0));
+    EXPECT_FALSE(gate.NoteEmpty(At(1218), 0));
+    EXPECT_TRUE(gate.IsPlaying());
+    EXPECT_TRUE(gate.NoteEmpty(At(1219), 0));
+    EXPECT_FALSE(gate.IsPlaying());
+    EXPECT_FALSE(gate.NoteEmpty(At(1300), 0)) << "it ran dry once";
+
+    // The next frame soon after is a gap; the frames behind it are not.
+    EXPECT_TRUE(gate.NoteArrival(At(1219 + CPlayoutGate::kGapMs - 1), true));
+    EXPECT_FALSE(gate.NoteArrival(At(1219 + CPlayoutGate::kGapMs), false));
+    ASSERT_TRUE(gate.MayPlay(At(2000), 1));
+    EXPECT_FALSE(gate.NoteEmpty(At(2000), 0));
+    EXPECT_TRUE(gate.NoteEmpty(At(2010), 0));
+    EXPECT_FALSE(gate.NoteArrival(At(2010 + CPlayoutGate::kGapMs), true)) << "the end of a talk";
+}
+
+TEST(PlayoutGate, StartsAfterTheWaitOrWhenTheFramesCoverItAndCutsABurstBeyondTheBound) {
+    CPlayoutGate gate(10);
+    const int wait = CJitterEstimator::kDefaultStartMs;
+    ASSERT_EQ(gate.StartDelayMs(), wait);
+    gate.NoteArrival(At(1000), true);
+    EXPECT_FALSE(gate.MayPlay(At(1000 + wait - 1), wait / 10));
+    EXPECT_FALSE(gate.IsPlaying());
+    EXPECT_TRUE(gate.MayPlay(At(1000), wait / 10 + 1)) << "the frames cover the wait";
+    EXPECT_TRUE(gate.IsPlaying());
+
+    // The bound: the wait in whole frames, rounded up, the device's lead
+    // and the slack.
+    const int bound = (wait + 9) / 10 + CPlayoutGate::kDeviceLead + CPlayoutGate::kBoundSlack;
+    EXPECT_EQ(gate.CutBurst(bound - 1, 1), 0);
+    EXPECT_EQ(gate.CutBurst(bound, 1), 1);
+    EXPECT_EQ(gate.CutBurst(bound + 5, 0), 5);
+    EXPECT_EQ(gate.CutBurst(3, bound + 4), 3) << "no more than is waiting";
+
+    CPlayoutGate other(10);
+    other.NoteArrival(At(1000), true);
+    EXPECT_FALSE(other.MayPlay(At(1000 + wait - 1), 1));
+    EXPECT_TRUE(other.MayPlay(At(1000 + wait), 1)) << "the first frame has waited";
 }
