@@ -41,6 +41,8 @@ struct Member {
     int lastSequence = -1;
     bool ready = false;
     bool speaks = false;
+    // When each packet or frame arrived, in the order received.
+    std::vector<Clock::time_point> arrivals;
 };
 
 struct Shape {
@@ -56,11 +58,13 @@ void Take(Member& m, bool wideband) {
         std::string_view msg(m.buffer.data() + start, end - start);
         if (msg.starts_with("Opus Data:")) {
             ++m.packets;
+            m.arrivals.push_back(Clock::now());
             const int sequence = std::atoi(std::string(msg.substr(10, 5)).c_str());
             if (m.lastSequence >= 0) m.gaps += (sequence - m.lastSequence - 1 + 100000) % 100000;
             m.lastSequence = sequence;
         } else if (msg.starts_with("Voice Data:")) {
             ++m.packets;
+            m.arrivals.push_back(Clock::now());
         } else if (wideband ? msg.starts_with("Voice Codec:opus") : msg.starts_with("login succeeded")) {
             m.ready = true;
         }
@@ -147,13 +151,18 @@ bool RunShape(const Shape& shape, int memberCount, double seconds) {
     }
     std::vector<std::vector<std::string>> lines;
     for (int s = 0; s < shape.speakers; ++s) lines.push_back(Payloads(shape.wideband, s));
-    for (Member& m : members) m.bytesIn = m.bytesOut = m.packets = m.gaps = 0;
+    for (Member& m : members) {
+        m.bytesIn = m.bytesOut = m.packets = m.gaps = 0;
+        m.arrivals.clear();
+    }
+    std::vector<Clock::time_point> sentAt;
 
     const int stepMs = shape.wideband ? protocol::kWidebandFrameMs : 16;
     const int steps = static_cast<int>(seconds * 1000 / stepMs);
     const double cpu0 = platform::ProcessCpuSeconds(pid);
     const auto start = Clock::now();
     for (int step = 0; step < steps; ++step) {
+        sentAt.push_back(Clock::now());
         for (int s = 0; s < shape.speakers; ++s) {
             const auto& own = lines[static_cast<std::size_t>(s)];
             const std::string& payload = own[static_cast<std::size_t>(step) % own.size()];
@@ -186,12 +195,23 @@ bool RunShape(const Shape& shape, int memberCount, double seconds) {
         fewest = fewest < 0 ? m.packets : std::min(fewest, m.packets);
     }
     const double kbit = 8.0 / 1000.0 / wall;
+    // The server's part of the latency: from the last speaker's packet of a
+    // step to the matching packet at the last member (a listener while not
+    // everyone speaks). Today's frames leave as the last one is in.
+    std::vector<double> transit;
+    const Member& last = members.back();
+    for (std::size_t k = 0; k < last.arrivals.size() && k < sentAt.size(); ++k) {
+        transit.push_back(std::chrono::duration<double, std::milli>(last.arrivals[k] - sentAt[k]).count());
+    }
+    std::sort(transit.begin(), transit.end());
+    auto at = [&](double q) { return transit.empty() ? -1.0 : transit[static_cast<std::size_t>(q * (transit.size() - 1))]; };
     std::printf("%-22s members %2d speaking %2d  server CPU %5.1f %% of a core  "
                 "kbit/s per member: down %.1f (max %.1f), up %.1f (max)  "
-                "packets: sent %d per speaker, fewest received %lld, sequence gaps %lld\n",
+                "packets: sent %d per speaker, fewest received %lld, sequence gaps %lld  "
+                "through the server p50 %.2f ms p95 %.2f ms\n",
                 shape.name, memberCount, shape.speakers, 100.0 * cpu / wall,
                 static_cast<double>(inSum) / memberCount * kbit, static_cast<double>(inMax) * kbit,
-                static_cast<double>(outMax) * kbit, steps, fewest, gaps);
+                static_cast<double>(outMax) * kbit, steps, fewest, gaps, at(0.5), at(0.95));
     std::fflush(stdout);
     for (Member& m : members) SendAll(m, "logout\r\n\r\n");
     server.PressEnter();

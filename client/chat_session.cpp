@@ -49,7 +49,7 @@ void ChatSession::BeginSession() {
     connection_.Send(protocol::BuildWhoAreSpeaking());
     // Wideband voice once the server answers; until then, and against a
     // server that never does, the classic voice.
-    connection_.Send(protocol::BuildVoiceCodecRequest());
+    if (asksForWideband_) connection_.Send(protocol::BuildVoiceCodecRequest());
     emit sessionStarted();
     // Logged in only once the sound devices are open: a message box about
     // them runs its own event loop, and the ticks meanwhile must not yet
