@@ -44,6 +44,8 @@ public:
     void RequestLogout();
     // What a click on the speak button does: takes the floor or gives it back.
     void OnSpeakButton() { session_.ToggleSpeaking(); }
+    // Keeps the classic voice even where the server offers wideband.
+    void SetAsksForWideband(bool on) { session_.SetAsksForWideband(on); }
     // Fills host, name and port and logs in, as if the user had typed them.
     void LoginAs(const std::string& host, int port, const std::string& name);
 

@@ -50,7 +50,7 @@ void ChatSession::BeginSession() {
     connection_.Send(protocol::BuildWhoAreSpeaking());
     // Wideband voice once the server answers; until then, and against a
     // server that never does, the classic voice.
-    connection_.Send(protocol::BuildVoiceCodecRequest());
+    if (asksForWideband_) connection_.Send(protocol::BuildVoiceCodecRequest());
     // Last, so that what was said before comes after the lists; a server
     // that does not know it sends nothing back.
     connection_.Send(protocol::BuildMessageHistory());

@@ -56,6 +56,11 @@ public:
     const IncomingMessage& Incoming() const { return connection_.Incoming(); }
     CServerConnection& Connection() { return connection_; }
 
+    // Whether the next sessions ask for wideband voice (they do unless told
+    // otherwise); without asking, a session keeps the classic voice against
+    // any server.
+    void SetAsksForWideband(bool on) { asksForWideband_ = on; }
+
 signals:
     // An attempt started, or ended without a session.
     void attemptChanged();
@@ -95,6 +100,7 @@ private:
     MemberList memberList_;
     std::string name_;
     bool loggedIn_ = false;
+    bool asksForWideband_ = true;
     bool tickGate_ = true;
     int ownId_ = 0;
     int ownVoicePass_ = 0;

@@ -44,9 +44,14 @@ void Conference::SendToAll(const WireRef& record, int exceptSlot) {
     }
 }
 
-void Conference::Handle(int slot, const SessionEvent& event) {
+void Conference::Handle(int slot, const SessionEvent& event) { Handle(slot, event, NowUs()); }
+
+std::int64_t Conference::NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+}
+
+void Conference::Handle(int slot, const SessionEvent& event, std::int64_t nowUs) {
     if (slot < 0 || slot >= static_cast<int>(members_.size())) return;
-    Member& m = At(slot);
     switch (event.code) {
         case EV_LOGIN:
             Login(slot, event);
@@ -68,20 +73,26 @@ void Conference::Handle(int slot, const SessionEvent& event) {
             SpeakersMayHaveChanged();
             break;
         case EV_VOICE_START:
-            mixer_.AddMember(m.name, m.id);
+            StartSpeaking(slot);
             SpeakersMayHaveChanged();
             break;
         case EV_VOICE_STOP:
-            mixer_.RemoveMember(m.id);
+            StopSpeaking(At(slot).id);
             SpeakersMayHaveChanged();
             break;
         case EV_VOICE_DATA:
-            PutVoice(slot, event);
+            PutVoice(slot, event, nowUs);
+            break;
+        case EV_VOICE_CODEC:
+            AskForWideband(slot);
+            break;
+        case EV_OPUS_DATA:
+            PutOpus(slot, event, nowUs);
             break;
         default:
             break;
     }
-    SendMixedFrames();
+    RunVoiceRounds(nowUs);
 }
 
 void Conference::CheckLoginLimit(Clock::time_point now) {
@@ -121,6 +132,7 @@ void Conference::Login(int slot, const SessionEvent& event) {
     // A connection that is already gone (only during shutdown) gets nothing
     // and stays without an ID.
     if (SendTo(slot, Format(reply_)) == ConferenceSink::Sent::kRefused) {
+        if (m.wideband) --widebandConnections_;
         m = Member{};
         return;
     }
@@ -223,6 +235,7 @@ void Conference::SpeakersMayHaveChanged() {
 void Conference::Logout(int slot, const SessionEvent& event) {
     Member& m = At(slot);
     if (m.wantsSpeakers) --speakerSubscribers_;
+    if (m.wideband) --widebandConnections_;
     // Leaving from now on until the slot holds another connection: its
     // writer still has the reply to send.
     leaving_[static_cast<std::size_t>(slot)] = event.connection;
@@ -237,19 +250,25 @@ void Conference::Logout(int slot, const SessionEvent& event) {
         announcement_.SetEntry(0, m.id, std::string_view(m.name).substr(0, protocol::kLogoutNameLength));
         SendToAll(Format(announcement_), slot);
     }
-    mixer_.RemoveMember(m.id);
+    StopSpeaking(m.id);
     // Gone from now on: no list shows the member, and its ID is free for the
     // next login.
     m = Member{};
 }
 
-void Conference::PutVoice(int slot, const SessionEvent& event) {
+void Conference::PutVoice(int slot, const SessionEvent& event, [[maybe_unused]] std::int64_t nowUs) {
+    const Member& m = At(slot);
+    // A wideband connection speaks in Opus packets only.
+    if (m.wideband) return;
     // A short payload is dropped rather than read past its end.
     std::string_view payload = protocol::VoicePayload(event.Text());
     if (payload.empty()) return;
     std::memcpy(frame_.data(), payload.data(), frame_.size());
     protocol::DecodeVoiceFrame(frame_.data());
-    mixer_.PutFrame(frame_.data(), At(slot).id);
+    if (!mixer_.PutFrame(frame_.data(), m.id)) return;
+#if ORVANE_HAVE_WIDEBAND
+    bridge_.PutLegacyFrame(m.id, frame_, nowUs);
+#endif
 }
 
 void Conference::SendMixedFrames() {
@@ -259,6 +278,9 @@ void Conference::SendMixedFrames() {
         frame.Edit().code = EV_VOICE_DATA;
         protocol::AppendVoiceData(frame.Edit().bytes,
                                   std::string_view(reinterpret_cast<const char*>(mixed_.data()), mixed_.size()));
-        SendToAll(frame);
+        // Wideband connections hear the same voices in their own stream.
+        for (int i = 0; i < static_cast<int>(members_.size()); ++i) {
+            if (!At(i).wideband) SendTo(i, frame);
+        }
     }
 }

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,6 +23,10 @@
 #include "server/session_event.h"
 #include "server/voice_mixer.h"
 #include "server/wire_record.h"
+#if ORVANE_HAVE_WIDEBAND
+#include "server/voice_bridge.h"
+#include "server/wideband_mixer.h"
+#endif
 
 // How long a connection may stay without sending "login:" before it is
 // closed, so that connections that never log in cannot hold every slot.
@@ -69,8 +74,17 @@ public:
     Conference& operator=(const Conference&) = delete;
 
     // One event from the connection in the slot, then every mixed frame that
-    // has become complete.
+    // has become complete. nowUs: monotonic time in microseconds, which
+    // times the wideband rounds (the first form reads the steady clock).
     void Handle(int slot, const SessionEvent& event);
+    void Handle(int slot, const SessionEvent& event, std::int64_t nowUs);
+    // Mixes and sends the wideband rounds that are due by now, a round that
+    // has waited long enough for a late speaker included.
+    void RunVoiceRounds(std::int64_t nowUs);
+    // When RunVoiceRounds must be called next, whatever else happens; none
+    // when no round waits (and always without wideband voice).
+    std::optional<std::int64_t> VoiceDeadline() const;
+    static std::int64_t NowUs();
     // Ends the connections that have stayed longer than the login limit
     // without logging in (a member's, and one that is leaving, are spared).
     void CheckLoginLimit(Clock::time_point now);
@@ -92,6 +106,10 @@ private:
         std::string name;
         // Asked "Who are speaking?": hears the speaking list on every change.
         bool wantsSpeakers = false;
+        // Asked for wideband voice and was answered: its voice travels as
+        // Opus packets, numbered from 0 in each direction.
+        bool wideband = false;
+        int opusSequence = 0;
     };
 
     Member& At(int slot) { return members_[static_cast<std::size_t>(slot)]; }
@@ -107,8 +125,13 @@ private:
     void SubscribeToSpeakers(int slot);
     void SpeakersMayHaveChanged();
     void Logout(int slot, const SessionEvent& event);
-    void PutVoice(int slot, const SessionEvent& event);
+    void PutVoice(int slot, const SessionEvent& event, std::int64_t nowUs);
     void SendMixedFrames();
+    // The wideband side (conference_wideband.cpp).
+    void AskForWideband(int slot);
+    void StartSpeaking(int slot);
+    void StopSpeaking(int id);
+    void PutOpus(int slot, const SessionEvent& event, std::int64_t nowUs);
 
     void BuildSpeakingList(Entries* list);
     const OutgoingMessage& SpeakingListRecord(const Entries& list);
@@ -125,6 +148,13 @@ private:
     MessageHistory history_;
     // The history answer being sent, kept for its capacity.
     std::vector<WireRef> historyAnswer_;
+    // Connections that asked for wideband voice.
+    int widebandConnections_ = 0;
+#if ORVANE_HAVE_WIDEBAND
+    CWidebandMixer wideMixer_;
+    CVoiceBridge bridge_{wideMixer_};
+    std::string base64_;
+#endif
     CVoiceMixer::Frame frame_{};
     CVoiceMixer::Frame mixed_{};
     OutgoingMessage reply_;

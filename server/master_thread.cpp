@@ -1,6 +1,8 @@
 #include "server/master_thread.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -32,15 +34,21 @@ public:
     void Run() {
         auto nextLoginCheck = Clock::now();
         while (!Stopping()) {
-            bool got = events_->ReceiveWithin(event_, kStopCheckMs) == 1;
+            bool got = events_->ReceiveWithin(event_, WaitMs()) == 1;
             for (int handled = 0; got; ++handled) {
                 if (disconnecting_ && disconnecting_->load()) break;
                 // With nothing else waiting, replies go out on this thread
                 // at once; when events pile up, the writers send them in
                 // batches.
                 quiet_ = events_->FreeSlots() == events_->Capacity() - 1;
-                conference_.Handle(SlotOf(event_.session), event_);
+                conference_.Handle(SlotOf(event_.session), event_, Conference::NowUs());
                 got = handled + 1 < kEventsPerWake && events_->ReceiveWithin(event_, 0) == 1;
+            }
+            // A wideband round that waited long enough for a late speaker
+            // goes on without it.
+            if (!(disconnecting_ && disconnecting_->load())) {
+                quiet_ = events_->FreeSlots() == events_->Capacity() - 1;
+                conference_.RunVoiceRounds(Conference::NowUs());
             }
             WakeWriters();
             if (checkLoginLimit_) {
@@ -80,6 +88,16 @@ public:
     }
 
 private:
+    // Until the next event, the next wideband round due or the next look
+    // for a stop, whichever comes first.
+    int WaitMs() const {
+        const std::optional<std::int64_t> deadline = conference_.VoiceDeadline();
+        if (!deadline) return kStopCheckMs;
+        const std::int64_t left = *deadline - Conference::NowUs();
+        if (left <= 0) return 0;
+        return static_cast<int>(std::min<std::int64_t>(kStopCheckMs, (left + 999) / 1000));
+    }
+
     bool Stopping() const { return stopping_ && stopping_->load(); }
 
     CSession& At(int i) const { return *sessions_[i]; }

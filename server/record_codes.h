@@ -16,6 +16,11 @@ inline constexpr int EV_VOICE_DATA = 49216;
 inline constexpr int EV_WHO_SPEAKING = 49217;
 // The connection asks for the most recent relayed messages, once.
 inline constexpr int EV_MESSAGE_HISTORY = 49218;
+// The connection asks for wideband voice ("Voice Codec:opus").
+inline constexpr int EV_VOICE_CODEC = 49219;
+// One Opus packet of a wideband speaker; also the code of the packets sent
+// out to wideband connections.
+inline constexpr int EV_OPUS_DATA = 49220;
 
 // master_thread (or the core at shutdown) -> a session's writer.
 inline constexpr int MSG_LOGIN_SUCCEEDED = 49310;

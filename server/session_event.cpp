@@ -4,6 +4,7 @@ void SessionEvent::Clear() {
     code = 0;
     session = nullptr;
     connection = 0;
+    sequence = 0;
     hasName_ = false;
     hasText_ = false;
     name_.clear();
@@ -41,4 +42,5 @@ void SessionEvent::CopyFrom(const SessionEvent& other) {
     if (other.hasText_) SetText(other.text_);
     session = other.session;
     connection = other.connection;
+    sequence = other.sequence;
 }

@@ -17,6 +17,8 @@ public:
     // Which of the session's connections posted it (they are numbered from
     // 1 as the session takes them).
     std::uint64_t connection = 0;
+    // The sequence number of an Opus packet (the packet is the text).
+    int sequence = 0;
 
     SessionEvent() = default;
     // Buffers copy records in and out by assignment, so a copy is a full one.

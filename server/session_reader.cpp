@@ -4,6 +4,9 @@
 
 #include "protocol/limits.h"
 #include "protocol/messages.h"
+#if ORVANE_HAVE_WIDEBAND
+#include "protocol/wideband_messages.h"
+#endif
 #include "server/record_codes.h"
 #include "server/session.h"
 
@@ -23,6 +26,31 @@ bool Post(const SessionReaderParameters* p, const std::vector<SessionEvent>& eve
         if (sent < n && p->stopping && p->stopping->load()) return false;
     }
     return true;
+}
+
+// The wideband requests, where the server speaks wideband; elsewhere they
+// are unknown lines. An "Opus Data" line that is not exactly a sequence
+// number and a packet (a cut over-long line included) makes no event.
+bool Wideband([[maybe_unused]] std::string_view line, [[maybe_unused]] SessionEvent& event) {
+#if ORVANE_HAVE_WIDEBAND
+    std::string_view value;
+    switch (protocol::ClassifyWidebandClientLine(line, &value)) {
+        case protocol::WidebandRequest::kVoiceCodec:
+            event.code = EV_VOICE_CODEC;
+            return true;
+        case protocol::WidebandRequest::kOpusData: {
+            protocol::OpusData data;
+            if (!protocol::ParseOpusDataValue(value, data)) return false;
+            event.code = EV_OPUS_DATA;
+            event.sequence = data.sequence;
+            event.SetText(data.packet);
+            return true;
+        }
+        case protocol::WidebandRequest::kNone:
+            break;
+    }
+#endif
+    return false;
 }
 
 }  // namespace
@@ -90,7 +118,8 @@ std::uint32_t session_reader_thread(void* argument) {
                     event.code = EV_MESSAGE_HISTORY;
                     break;
                 case protocol::ClientRequest::kNone:
-                    continue;
+                    if (!Wideband(text, event)) continue;
+                    break;
             }
         }
         ++pending;

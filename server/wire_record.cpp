@@ -7,7 +7,7 @@ namespace {
 constexpr const char* kPoolError = "mutex error at WireRecordPool";
 }  // namespace
 
-bool WireRecord::IsVoice() const { return code == EV_VOICE_DATA; }
+bool WireRecord::IsVoice() const { return code == EV_VOICE_DATA || code == EV_OPUS_DATA; }
 
 bool WireRecord::EndsConnection() const { return code == MSG_LOGOUT_SUCCEEDED || code == MSG_DISCONNECTED; }
 

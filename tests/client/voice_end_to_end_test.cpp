@@ -88,6 +88,8 @@ struct Member {
 // Logs the member in with its own files: SDL reads their names when the
 // devices open, which Login does.
 void LogIn(Member& m, std::uint16_t port, bool speak) {
+    // These runs measure the classic voice, which the server also offers.
+    m.r.dialog.SetAsksForWideband(false);
     {
         DiskSound sound(m.in, m.out);
         m.r.LoginTo(port, m.name);
