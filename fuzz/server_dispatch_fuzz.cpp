@@ -15,7 +15,9 @@
 #include "common/net_socket.h"
 #include "platform/tools/poller.h"
 #include "platform/thread.h"
+#include "protocol/history.h"
 #include "protocol/messages.h"
+#include "protocol/wideband_messages.h"
 #include "server/master_thread.h"
 #include "server/server_core.h"
 #include "server/session.h"
@@ -121,7 +123,12 @@ void CheckWellFormed(std::string_view bytes) {
         if (end == std::string_view::npos) return;  // a message still on its way
         std::string_view message = bytes.substr(at, end + 4 - at);
         std::string_view first = message.substr(0, message.find("\r\n"));
-        if (protocol::ClassifyServerLine(first) == protocol::ServerMessage::kNone) {
+        // The answers that only a connection that asked receives have
+        // keywords of their own.
+        int count = 0;
+        const bool extension = protocol::ClassifyWidebandServerLine(first) != protocol::WidebandMessage::kNone ||
+                               protocol::ParseMessageHistorySize(first, &count);
+        if (protocol::ClassifyServerLine(first) == protocol::ServerMessage::kNone && !extension) {
             std::fprintf(stderr, "server sent a message without a keyword: %.*s\n", static_cast<int>(first.size()),
                          first.data());
             std::abort();
