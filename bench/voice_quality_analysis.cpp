@@ -208,8 +208,11 @@ SpeechFigures CompareSpeech(const Signal& original, const Signal& heard, int rat
     Tally tally(rate, 100, 4000, 8000);
     const std::size_t frame = tally.frameSamples;
     const auto hop = static_cast<std::size_t>(kHopSeconds * rate);
-    const auto block = static_cast<std::size_t>(rate / 2);
-    const auto search = static_cast<std::int64_t>(rate * 15 / 1000);
+    // Today's play-out drops whole frames of 16 ms; the wideband one trims
+    // and stretches by less, and the disk driver's cards run a little
+    // apart, so the offset moves by a few milliseconds a second.
+    const auto block = static_cast<std::size_t>(rate / 4);
+    const auto search = static_cast<std::int64_t>(rate * 30 / 1000);
     std::int64_t current = CoarseOffset(heard, original, rate).offset;
     std::vector<double> correlations;
     for (std::size_t b = 0; b + frame <= heard.size(); b += block) {

