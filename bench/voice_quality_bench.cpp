@@ -275,10 +275,9 @@ int main(int argc, char** argv) {
     const CWidebandPlayout::Stats stats = listener.dialog->Voice().Wideband().Playout().GetStats();
     for (Member* m : all) Leave(*m);
 
-    std::printf("speech seconds=%d voice_seconds=%d listener_trimmed_ms=%lld stretched=%lld concealed=%lld gaps=%lld "
-                "underruns=%lld messages=%zu\n",
-                seconds, voiceSeconds, stats.trimmedMs, stats.stretched, stats.concealed, stats.gaps, stats.underruns,
-                messages.size());
+    std::printf("playout speech_s=%d voice_s=%d; the wideband listener's play-out over the run: trimmed_ms=%lld "
+                "stretched=%lld concealed=%lld gaps=%lld underruns=%lld\n",
+                seconds, voiceSeconds, stats.trimmedMs, stats.stretched, stats.concealed, stats.gaps, stats.underruns);
     for (const std::string& m : messages) std::printf("message %s\n", m.c_str());
 
     // 1. Speech, each kind of speaker to each kind of listener.
