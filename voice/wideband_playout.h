@@ -82,6 +82,7 @@ public:
     bool IsPlaying() const { return gate_.IsPlaying(); }
     int StartDelayMs() const { return gate_.StartDelayMs(); }
     int TargetLeadMs() const { return gate_.TargetLeadMs(); }
+    double SenderSlowMsPerFrame() const { return gate_.SenderSlowMsPerFrame(); }
     const Stats& GetStats() const { return stats_; }
 
 private:
@@ -92,7 +93,9 @@ private:
 
     Concealer conceal_;
     CBasicFrameRing<Frame, kCapacity> ring_;
-    CPlayoutGate gate_{kFrameMs, kStepMs};
+    // A sender's card (through the server's mixer, which keeps its pace)
+    // may run slow.
+    CPlayoutGate gate_{kFrameMs, kStepMs, true};
     // Samples already cut off the front of the oldest frame.
     int frontCut_ = 0;
 

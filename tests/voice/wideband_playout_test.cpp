@@ -40,7 +40,8 @@ struct Result {
 // takes a period of samples at a time from phaseMs on (192 samples, as the
 // client's card does at 48 kHz) and plays them until it takes the next. The
 // receiver tells the buffer how long before the card takes what it is
-// handed now, as the client does: what is still to be heard, less a period.
+// handed now, as the client does: what is still to be heard, less half a
+// period.
 Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, double phaseMs, double endMs,
                 int periodSamples = 192) {
     const double periodMs = periodSamples / 48.0;
@@ -59,7 +60,7 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
         return ms;
     };
     const auto feed = [&](double now) {
-        if (buffer.HasLeadToNote()) buffer.NoteLead(At(now), std::max(0.0, unplayedMs(now) - periodMs));
+        if (buffer.HasLeadToNote()) buffer.NoteLead(At(now), std::max(0.0, unplayedMs(now) - periodMs / 2));
         Frame f;
         int n = 0;
         bool madeUp = false;
@@ -144,6 +145,48 @@ TEST(WidebandPlayout, WithoutJitterTheSettledLatencyIsTheSameInEveryPhaseOfTheCa
     // Recorded, sent on arrival of the frame's end, a millisecond on the
     // way, then the card's period: no standing wait beyond the margin.
     EXPECT_LE(*high, 25) << ::testing::PrintToString(settled);
+}
+
+// A sender whose card runs 2 % slow sends a frame every 10.2 ms: against
+// the 10 ms pace each frame is 0.2 ms later than the one before, 20 ms over
+// a second of frames, which is no jitter at all. The start wait and the
+// margin follow the jitter, which is still seen on a slow sender; a fast
+// one costs nothing; a pause in the talk keeps what was learnt.
+TEST(WidebandPlayout, ASenderWhoseCardRunsSlowIsNotTakenForJitter) {
+    CWidebandPlayout slow;
+    int k = 0;
+    for (; k < 600; ++k) slow.Add(Tagged(k), At(11 + 10.2 * k));
+    EXPECT_NEAR(slow.SenderSlowMsPerFrame(), 0.2, 0.01);
+    EXPECT_LE(slow.StartDelayMs(), 1);
+    EXPECT_LE(slow.TargetLeadMs(), CWidebandPlayout::kSafetyMs);
+    // One frame 30 ms late, the next ones with it.
+    const double late = 11 + 10.2 * k + 30;
+    for (int j = 0; j < 3; ++j, ++k) slow.Add(Tagged(k), At(late));
+    EXPECT_GE(slow.StartDelayMs(), 29);
+    EXPECT_LE(slow.StartDelayMs(), 31);
+    // A pause of two seconds, then the next talk on the same slow clock.
+    const double resume = late + 2000;
+    for (int j = 0; j < 300; ++j) slow.Add(Tagged(j), At(resume + 10.2 * j));
+    EXPECT_LE(slow.StartDelayMs(), 1);
+
+    CWidebandPlayout fast;
+    for (int j = 0; j < 600; ++j) fast.Add(Tagged(j), At(11 + 9.8 * j));
+    EXPECT_EQ(fast.SenderSlowMsPerFrame(), 0);
+    EXPECT_EQ(fast.StartDelayMs(), 0);
+
+    // A new session forgets the sender.
+    slow.Reset();
+    EXPECT_EQ(slow.SenderSlowMsPerFrame(), 0);
+    EXPECT_EQ(slow.StartDelayMs(), CJitterEstimator::kDefaultStartMs);
+}
+
+// The classic buffer's rules stay as they were: there, a slow sender's
+// drift still counts as spread.
+TEST(WidebandPlayout, OnlyTheWidebandGateFollowsTheSendersClock) {
+    CPlayoutGate classic(10, 1);
+    for (int k = 0; k < 600; ++k) classic.NoteArrival(At(11 + 10.2 * k), false);
+    EXPECT_GE(classic.StartDelayMs(), 19);
+    EXPECT_EQ(classic.SenderSlowMsPerFrame(), 0);
 }
 
 TEST(WidebandPlayout, AFrameTooCloseToItsTurnIsFollowedByTheConcealersFrame) {
