@@ -17,6 +17,8 @@
 //                    [--stall-at MS --stall MS]   (as given to the relay)
 //                    [--wideband --listener-port L]   (P: the server's
 //                                    port, L: the relay's)
+// BENCH_VOICE_DUMP_ARRIVALS=FILE (wideband): when the listener had each
+// packet into FILE, and each burst's parts on standard error.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>

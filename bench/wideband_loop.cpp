@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -183,7 +184,8 @@ void TurnOffPreprocessing(CChatClientDlg& dialog) {
 // What the card was handed: the output less the runs of exact silence it
 // played while it had nothing (the input's noise floor keeps decoded sound
 // from ever being exactly silent for long). Counts the runs between sound.
-std::vector<float> Written(const std::vector<float>& file, int* gaps, double* gapMs) {
+std::vector<float> Written(const std::vector<float>& file, int* gaps, double* gapMs,
+                           std::vector<std::size_t>* gapsAt = nullptr) {
     std::vector<float> written;
     written.reserve(file.size());
     bool started = false;
@@ -193,6 +195,7 @@ std::vector<float> Written(const std::vector<float>& file, int* gaps, double* ga
         if (j - i >= 32) {
             if (started && j < file.size()) {
                 ++*gaps;
+                if (gapsAt) gapsAt->push_back(i);
                 *gapMs += static_cast<double>(j - i) * 1000.0 / kRate;
             }
         } else {
@@ -266,6 +269,7 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
     // right after each period's callback, so each growth starts a period).
     Timeline recorded, played;
     std::vector<Clock::time_point> periods;
+    Timeline grown;  // the listener's output file
     std::atomic<bool> watching{true};
     std::thread watcher([&] {
         std::uintmax_t size = 0;
@@ -277,6 +281,7 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
             const std::uintmax_t s = std::filesystem::file_size(listenerOut, error);
             if (!error && s > size) {
                 if (size > 0) periods.push_back(now);
+                grown.Note(now, s);
                 size = s;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(250));
@@ -320,7 +325,17 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
 
     int gaps = 0;
     double gapMs = 0;
-    const std::vector<float> written = Written(Samples(voicecheck::ReadFileBytes(listenerOut)), &gaps, &gapMs);
+    std::vector<std::size_t> gapsAt;
+    const std::vector<float> written =
+        Written(Samples(voicecheck::ReadFileBytes(listenerOut)), &gaps, &gapMs, &gapsAt);
+    // Where the gaps were, in seconds from the press (at most eight).
+    std::string gapTimes;
+    for (std::size_t k = 0; k < gapsAt.size() && k < 8; ++k) {
+        const auto* p = grown.At(2 * gapsAt[k] + 1);
+        char at[32];
+        std::snprintf(at, sizeof at, "%s%.2f", gapTimes.empty() ? "" : ",", p ? Ms(p->first - pressed) / 1000 : -1.0);
+        gapTimes += at;
+    }
     int ownGaps = 0;
     double ownGapMs = 0;
     const std::size_t ownHeard = Onsets(Written(Samples(voicecheck::ReadFileBytes(speakerOut)), &ownGaps, &ownGapMs)).size();
@@ -433,6 +448,11 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
         const long long n = static_cast<long long>(frame) - firstFrame;
         if (firstFrame < 0 || n < 0 || n >= static_cast<long long>(arrivals.size())) continue;
         transitMs.push_back(Ms(arrivals[static_cast<std::size_t>(n)] - complete));
+        if (std::getenv("BENCH_VOICE_DUMP_ARRIVALS")) {
+            std::fprintf(stderr, "burst %d n=%lld at=%.1f lat=%.1f cap=%.1f transit=%.1f play=%.1f\n", match, n,
+                         Ms(when - pressed), Ms(when - rec), captureMs.back(), transitMs.back(),
+                         Ms(when - arrivals[static_cast<std::size_t>(n)]));
+        }
         playMs.push_back(Ms(when - arrivals[static_cast<std::size_t>(n)]));
     }
     std::vector<double> latency, phases;
@@ -463,11 +483,12 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
     std::printf("result sent=%d received=%d bursts=%d played_blocks=%zu unknown=%d gaps=%d gap_ms=%.0f p50_ms=%.1f "
                 "p95_ms=%.1f max_ms=%.1f trimmed=%lld stretched=%lld concealed=%lld overflowed=%lld start_wait_ms=%d "
                 "target_lead_ms=%d sender_slow_ms=%.3f recover_ms=%.0f phase_ms=%.2f drift_ms=%.2f period_ms=%.3f own_received=%d "
-                "own_heard=%zu messages=%zu\n",
+                "own_heard=%zu messages=%zu gaps_at_s=%s\n",
                 sent, received, burstsSent, heard.size(), unknown, gaps, gapMs, Percentile(latency, 0.5),
                 Percentile(latency, 0.95), latency.empty() ? 0.0 : *std::max_element(latency.begin(), latency.end()),
                 stats.trimmedMs, stats.stretched, stats.concealed, stats.overflowed, startWait, target, senderSlow, recoverMs,
-                MeanPhase(phases, periodMs), drift, periodMs, ownReceived, ownHeard, messages.size());
+                MeanPhase(phases, periodMs), drift, periodMs, ownReceived, ownHeard, messages.size(),
+                gapTimes.empty() ? "-" : gapTimes.c_str());
     std::printf("parts capture_ms=%.1f transit_ms=%.1f playout_ms=%.1f lead_ms=%.1f lead_p5_ms=%.1f\n",
                 Percentile(captureMs, 0.5), Percentile(transitMs, 0.5), Percentile(playMs, 0.5),
                 Percentile(leads, 0.5), Percentile(leads, 0.05));

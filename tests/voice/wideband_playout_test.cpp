@@ -32,6 +32,7 @@ struct Result {
     // Frame tag -> when its last sample was heard, less when it was recorded.
     std::vector<double> latencyMs;
     int madeUpBlocks = 0;
+    std::vector<int> madeUpSamples;  // of each made-up block
     int silentPeriods = 0;  // periods, after the first sound, with a sample missing
 };
 
@@ -89,7 +90,10 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
                 const std::int16_t tag = b.samples[b.taken];
                 ++b.taken;
                 const double heard = now + got / 48.0;
-                if (tag < 0 && b.taken == 1) ++result.madeUpBlocks;
+                if (tag < 0 && b.taken == 1) {
+                    ++result.madeUpBlocks;
+                    result.madeUpSamples.push_back(static_cast<int>(b.samples.size()));
+                }
                 if (tag >= 0 && b.taken == b.samples.size()) {
                     result.latencyMs[static_cast<size_t>(tag)] = heard - (tag * 10.0 + (kSamples - 1) / 48.0);
                 }
@@ -217,6 +221,14 @@ TEST(WidebandPlayout, AFrameTooCloseToItsTurnIsFollowedByTheConcealersFrame) {
     EXPECT_EQ(late.GetStats().concealed, 0);
     EXPECT_EQ(r.madeUpBlocks, asked);
     EXPECT_LE(r.silentPeriods, 1);
+    // Of each made-up frame only what brings the lead back to the target is
+    // played, in whole milliseconds: far less than a frame, as the frames
+    // come only a little too late each time.
+    for (int n : r.madeUpSamples) {
+        EXPECT_EQ(n % CWidebandPlayout::kStepSamples, 0) << n;
+        EXPECT_GE(n, CWidebandPlayout::kStepSamples);
+        EXPECT_LE(n, kSamples / 2) << ::testing::PrintToString(r.madeUpSamples);
+    }
 }
 
 TEST(WidebandPlayout, MadeUpFramesForMissingPacketsKeepTheirPlaceAndABurstIsCutToTheBound) {
