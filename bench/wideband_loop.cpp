@@ -30,6 +30,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 48000;
 constexpr double kBytesPerMs = 2.0 * kRate / 1000;
 constexpr int kFrameSamples = 480;
+// What the card takes at a time (as the platform opens it at 48 kHz).
+constexpr std::size_t kPeriodSamples = 192;
 constexpr int kBurstEvery = kRate / 4;
 constexpr int kBurstLength = kRate / 50;
 // Burst b sounds at kBurstHz + b % kBurstIds * kBurstStepHz: a burst heard
@@ -124,7 +126,8 @@ int BurstId(const std::vector<float>& x, std::size_t onset) {
 
 bool WriteSpeakerInput(const std::string& path, int seconds) {
     std::mt19937 rng(11);
-    std::normal_distribution<double> noise(0, 30);
+    // 40 dB below full scale: decoded, never exactly silent for a period.
+    std::normal_distribution<double> noise(0, 300);
     // Logins and the press come first; a burst nobody sent is not looked for.
     const int n = kLead + (seconds + 30) * kRate;
     voicecheck::Bytes bytes;
@@ -181,9 +184,11 @@ void TurnOffPreprocessing(CChatClientDlg& dialog) {
     }
 }
 
-// What the card was handed: the output less the runs of exact silence it
-// played while it had nothing (the input's noise floor keeps decoded sound
-// from ever being exactly silent for long). Counts the runs between sound.
+// What the card was handed: the output less the silence it played while it
+// had nothing. The card takes a period at a time and fills what it lacks
+// with silence, so such a run reaches a period's end; decoded sound is
+// never exactly silent for long (the input's noise floor), but a stream's
+// first samples are. Counts the runs between sound.
 std::vector<float> Written(const std::vector<float>& file, int* gaps, double* gapMs,
                            std::vector<std::size_t>* gapsAt = nullptr) {
     std::vector<float> written;
@@ -192,7 +197,7 @@ std::vector<float> Written(const std::vector<float>& file, int* gaps, double* ga
     for (std::size_t i = 0; i < file.size();) {
         std::size_t j = i;
         while (j < file.size() && file[j] == 0.0f) ++j;
-        if (j - i >= 32) {
+        if (j - i >= 32 && (j / kPeriodSamples > i / kPeriodSamples || j % kPeriodSamples == 0 || j == file.size())) {
             if (started && j < file.size()) {
                 ++*gaps;
                 if (gapsAt) gapsAt->push_back(i);
@@ -359,8 +364,6 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
         if (t > pressed + std::chrono::milliseconds(10) && end < released) ++burstsSent;
     }
 
-    // The speaker's first packet was the frame that completed last before
-    // it went; the listener's packets follow the speaker's one for one.
     auto sampleAt = [&](Clock::time_point t) {
         auto it = std::lower_bound(samples.begin(), samples.end(), t,
                                    [](const Sample& s, Clock::time_point w) { return s.at < w; });
@@ -369,18 +372,29 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
     const std::size_t atPress = sampleAt(pressed);
     const int sentBefore = atPress < samples.size() ? samples[atPress].sent : 0;
     const int receivedBefore = atPress < samples.size() ? samples[atPress].received : 0;
-    long long firstFrame = -1;
-    for (std::size_t k = atPress; k < samples.size(); ++k) {
-        if (samples[k].sent == sentBefore) continue;
-        // A millisecond on: the watcher may have seen the frame end a little
-        // after this thread took it; the next frame ends 10 ms later.
-        const auto* p = recorded.Before(samples[k].at + std::chrono::milliseconds(1));
-        if (p) firstFrame = static_cast<long long>(p->second / (2 * kFrameSamples)) - (samples[k].sent - sentBefore);
-        break;
-    }
     // When the listener had received packet n of the talk.
     std::vector<Clock::time_point> arrivals;
     std::vector<double> leads;  // of each arrival: the sound queued ahead of it
+    std::vector<Clock::time_point> sends;  // when the speaker had sent packet n
+    for (std::size_t k = atPress; k < samples.size(); ++k) {
+        while (static_cast<int>(sends.size()) < samples[k].sent - sentBefore) sends.push_back(samples[k].at);
+    }
+    // Where the speaker's frames lie in what it recorded: capture fills them
+    // from wherever it was when the press handed its buffers back. Packet n
+    // went once the period holding the end of its frame had come, so that
+    // end lies at or before the position then, by less than a period; the
+    // ends are a frame apart. frameEnd0: the end of packet 0's frame, in
+    // bytes (the listener's packets follow the speaker's one for one).
+    long long frameEnd0 = -1;
+    {
+        std::vector<double> bound;
+        for (std::size_t n = 0; n < sends.size(); ++n) {
+            // Half a millisecond on: the watcher looks every quarter.
+            const auto* p = recorded.Before(sends[n] + std::chrono::microseconds(500));
+            if (p) bound.push_back(static_cast<double>(p->second) - 2.0 * kFrameSamples * static_cast<double>(n));
+        }
+        if (!bound.empty()) frameEnd0 = static_cast<long long>(Percentile(bound, 0.05));
+    }
     for (std::size_t k = atPress; k < samples.size(); ++k) {
         while (static_cast<int>(arrivals.size()) < samples[k].received - receivedBefore) {
             arrivals.push_back(samples[k].at);
@@ -438,22 +452,28 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
         }
         nextBurst = match + 1;
         heard.push_back({Ms(when - pressed), Ms(when - rec), phase.At(rec)});
-        // The parts: until the frame holding the onset was complete, until
-        // the listener had its packet, until the onset was heard.
-        const std::uint64_t frame = burstSample(match) / kFrameSamples;
-        const auto* done = recorded.At(2 * (frame + 1) * kFrameSamples);
-        if (!done) continue;
-        const Clock::time_point complete = done->first;
-        captureMs.push_back(Ms(complete - rec));
-        const long long n = static_cast<long long>(frame) - firstFrame;
-        if (firstFrame < 0 || n < 0 || n >= static_cast<long long>(arrivals.size())) continue;
-        transitMs.push_back(Ms(arrivals[static_cast<std::size_t>(n)] - complete));
+        // The parts, for the frame holding the onset: from its first sample's
+        // capture until it was complete, until the listener had its packet,
+        // until its first sample was heard.
+        if (frameEnd0 < 0) continue;
+        const long long onsetByte = 2 * static_cast<long long>(burstSample(match));
+        const long long n = (onsetByte - frameEnd0) / (2 * kFrameSamples) + 1;
+        const long long frameStart = frameEnd0 + 2LL * kFrameSamples * (n - 1);
+        if (onsetByte < frameEnd0 || n >= static_cast<long long>(arrivals.size())) continue;
+        const auto* done = recorded.At(static_cast<std::uint64_t>(frameStart + 2 * kFrameSamples));
+        Clock::time_point begun;
+        if (!done || !capturedAt(static_cast<std::uint64_t>(frameStart / 2), &begun)) continue;
+        const Clock::time_point arrived = arrivals[static_cast<std::size_t>(n)];
+        const auto ahead = std::chrono::microseconds(static_cast<long long>(static_cast<double>(onsetByte - frameStart) / kBytesPerMs * 1000));
+        captureMs.push_back(Ms(done->first - begun));
+        transitMs.push_back(Ms(arrived - done->first));
+        playMs.push_back(Ms(when - ahead - arrived));
         if (std::getenv("BENCH_VOICE_DUMP_ARRIVALS")) {
-            std::fprintf(stderr, "burst %d n=%lld at=%.1f lat=%.1f cap=%.1f transit=%.1f play=%.1f\n", match, n,
-                         Ms(when - pressed), Ms(when - rec), captureMs.back(), transitMs.back(),
-                         Ms(when - arrivals[static_cast<std::size_t>(n)]));
+            std::fprintf(stderr, "burst %d n=%lld at=%.1f lat=%.1f capture=%.1f send=%.1f transit=%.1f play=%.1f\n", match,
+                         n, Ms(when - pressed), Ms(when - rec), captureMs.back(),
+                         n < static_cast<long long>(sends.size()) ? Ms(sends[static_cast<std::size_t>(n)] - done->first) : -1.0,
+                         transitMs.back(), playMs.back());
         }
-        playMs.push_back(Ms(when - arrivals[static_cast<std::size_t>(n)]));
     }
     std::vector<double> latency, phases;
     for (const Heard& h : heard) {

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <deque>
+#include <random>
 #include <vector>
 
 #include "voice/wideband_playout.h"
@@ -43,8 +45,10 @@ struct Result {
 // receiver tells the buffer how long before the card takes what it is
 // handed now, as the client does: what is still to be heard, less half a
 // period.
+// feedOnPeriod: the receiver also hands blocks on as each period is taken
+// (else only on arrivals and ticks, as the client does).
 Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, double phaseMs, double endMs,
-                int periodSamples = 192) {
+                int periodSamples = 192, bool feedOnPeriod = true) {
     const double periodMs = periodSamples / 48.0;
     struct Block {
         std::vector<std::int16_t> samples;
@@ -65,7 +69,13 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
         Frame f;
         int n = 0;
         bool madeUp = false;
-        while (buffer.TakeBlock(At(now), static_cast<int>(queue.size()), &f, &n, &madeUp)) {
+        // As the client counts it: whole frames' worth of sound at the card,
+        // at least one while it has any.
+        const auto held = [&] {
+            const double frames = unplayedMs(now) * 48 / kSamples;
+            return frames <= 0 ? 0 : std::max(1, static_cast<int>(frames + 1e-9));
+        };
+        while (buffer.TakeBlock(At(now), held(), &f, &n, &madeUp)) {
             queue.push_back(Block{std::vector<std::int16_t>(f.begin(), f.begin() + n), 0});
         }
     };
@@ -106,7 +116,7 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
             }
             if (sounded && got < periodSamples && next < arrivalMs.size()) ++result.silentPeriods;
             nextPeriod += periodMs;
-            feed(now);
+            if (feedOnPeriod) feed(now);
         }
     }
     return result;
@@ -191,6 +201,28 @@ TEST(WidebandPlayout, OnlyTheWidebandGateFollowsTheSendersClock) {
     for (int k = 0; k < 600; ++k) classic.NoteArrival(At(11 + 10.2 * k), false);
     EXPECT_GE(classic.StartDelayMs(), 19);
     EXPECT_EQ(classic.SenderSlowMsPerFrame(), 0);
+}
+
+// With 40 ms of jitter frames wait in the buffer while the card plays, and
+// the trimmer cuts some of them short: the card must still hold a frame's
+// worth of sound, not two blocks of whatever length, or it runs dry between
+// two ticks while frames wait.
+TEST(WidebandPlayout, WithJitterTheCardNeverRunsDryWhileFramesWait) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(0, 40);
+    std::vector<double> arrivals;
+    double last = 0;
+    for (int k = 0; k < 3000; ++k) {
+        last = std::max(last, k * 10.0 + 11 + jitter(random));
+        arrivals.push_back(last);
+    }
+    for (double phase : {0.5, 2.5}) {
+        CWidebandPlayout buffer;
+        const Result r = Simulate(buffer, arrivals, phase, 30200, 192, false);
+        EXPECT_EQ(r.silentPeriods, 0) << phase;
+        EXPECT_GT(buffer.GetStats().trimmedMs, 0) << phase;
+        EXPECT_LE(Median(Slice(r.latencyMs, 1000, 2990)), 80) << phase;
+    }
 }
 
 TEST(WidebandPlayout, AFrameTooCloseToItsTurnIsFollowedByTheConcealersFrame) {
