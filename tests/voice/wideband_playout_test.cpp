@@ -204,9 +204,9 @@ TEST(WidebandPlayout, OnlyTheWidebandGateFollowsTheSendersClock) {
 }
 
 // With 40 ms of jitter frames wait in the buffer while the card plays, and
-// the trimmer cuts some of them short: the card must still hold a frame's
-// worth of sound, not two blocks of whatever length, or it runs dry between
-// two ticks while frames wait.
+// the trimmer cuts some of them short: fed only on arrivals and ticks, as
+// the client feeds it, the card never runs dry, and the latency comes down
+// from the start wait to what the jitter needs.
 TEST(WidebandPlayout, WithJitterTheCardNeverRunsDryWhileFramesWait) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> jitter(0, 40);
