@@ -475,9 +475,13 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
                          transitMs.back(), playMs.back());
         }
     }
-    std::vector<double> latency, phases;
+    // Settled: from kSettledMs into the talk on, once the start wait of a
+    // talk and the trimming after it are over.
+    constexpr double kSettledMs = 5000;
+    std::vector<double> latency, settled, phases;
     for (const Heard& h : heard) {
         latency.push_back(h.latencyMs);
+        if (h.atMs >= kSettledMs) settled.push_back(h.latencyMs);
         if (h.phaseMs >= 0) phases.push_back(h.phaseMs);
     }
     // How far the phase moved over the talk: its first third against its last.
@@ -501,12 +505,12 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
         recoverMs = lastHigh >= Ms(released - pressed) - 100 ? -1 : std::max(0.0, lastHigh - stallEnd);
     }
     std::printf("result sent=%d received=%d bursts=%d played_blocks=%zu unknown=%d gaps=%d gap_ms=%.0f p50_ms=%.1f "
-                "p95_ms=%.1f max_ms=%.1f trimmed=%lld stretched=%lld concealed=%lld overflowed=%lld start_wait_ms=%d "
+                "p95_ms=%.1f max_ms=%.1f settled_p50_ms=%.1f trimmed=%lld stretched=%lld concealed=%lld overflowed=%lld start_wait_ms=%d "
                 "target_lead_ms=%d sender_slow_ms=%.3f recover_ms=%.0f phase_ms=%.2f drift_ms=%.2f period_ms=%.3f own_received=%d "
                 "own_heard=%zu messages=%zu gaps_at_s=%s\n",
                 sent, received, burstsSent, heard.size(), unknown, gaps, gapMs, Percentile(latency, 0.5),
                 Percentile(latency, 0.95), latency.empty() ? 0.0 : *std::max_element(latency.begin(), latency.end()),
-                stats.trimmedMs, stats.stretched, stats.concealed, stats.overflowed, startWait, target, senderSlow, recoverMs,
+                Percentile(settled, 0.5), stats.trimmedMs, stats.stretched, stats.concealed, stats.overflowed, startWait, target, senderSlow, recoverMs,
                 MeanPhase(phases, periodMs), drift, periodMs, ownReceived, ownHeard, messages.size(),
                 gapTimes.empty() ? "-" : gapTimes.c_str());
     std::printf("parts capture_ms=%.1f transit_ms=%.1f playout_ms=%.1f lead_ms=%.1f lead_p5_ms=%.1f\n",
