@@ -9,11 +9,16 @@
 // clocks agreeing. Prints one "result" line and, for a stall, the latency
 // over time around it.
 //
+// The wideband run (--wideband) is two dialogs instead, a speaker straight
+// at the server and a listener through the relay, for the server sends no
+// wideband speaker its own voice (see bench/wideband_loop.h).
+//
 //   voice_loop_bench --port P --dir FOLDER [--seconds 60]
 //                    [--stall-at MS --stall MS]   (as given to the relay)
-//                    [--wideband]   (a peer that answers the request for
-//                                    wideband voice: bursts of tone at
-//                                    48 kHz instead of tagged frames)
+//                    [--wideband --listener-port L]   (P: the server's
+//                                    port, L: the relay's)
+// BENCH_VOICE_DUMP_ARRIVALS=FILE (wideband): when the listener had each
+// packet into FILE, and each burst's parts on standard error.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -69,6 +74,7 @@ int main(int argc, char** argv) {
     int stall = 0;
     std::string dir;
     bool wideband = false;
+    int listenerPort = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -82,6 +88,8 @@ int main(int argc, char** argv) {
             stall = std::atoi(value().c_str());
         } else if (a == "--wideband") {
             wideband = true;
+        } else if (a == "--listener-port") {
+            listenerPort = std::atoi(value().c_str());
         } else if (a == "--dir") {
             dir = value();
         } else {
@@ -89,10 +97,20 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (port <= 0 || dir.empty() || seconds < 1 || seconds > 600) {
-        std::fputs("usage: voice_loop_bench --port P --dir FOLDER [--seconds S] [--stall-at MS --stall MS]\n",
+    if (port <= 0 || dir.empty() || seconds < 1 || seconds > 600 || (wideband && listenerPort <= 0)) {
+        std::fputs("usage: voice_loop_bench --port P --dir FOLDER [--seconds S] [--stall-at MS --stall MS]\n"
+                   "                        [--wideband --listener-port L]\n",
                    stderr);
         return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qunsetenv("SDL_DISKAUDIODELAY");
+    if (wideband) {
+        QApplication app(argc, argv);
+        tessik::InitResources();
+        platform::SetProgramName("Tessik");
+        return RunWidebandLoop({port, listenerPort, seconds, stallAt, stall, dir});
     }
 
     // Continuous speech from the first moment capture records: every frame
@@ -101,15 +119,12 @@ int main(int argc, char** argv) {
     const int totalFrames = leadFrames + static_cast<int>(seconds * 62.5) + 200;
     const std::string in = dir + "/in.raw";
     const std::string out = dir + "/out.raw";
-    if (wideband ? !WriteWidebandInput(in, seconds) : !voicecheck::WriteFileBytes(in, voicecheck::TaggedFrames(0, totalFrames))) {
+    if (!voicecheck::WriteFileBytes(in, voicecheck::TaggedFrames(0, totalFrames))) {
         std::fprintf(stderr, "voice_loop_bench: cannot write %s\n", in.c_str());
         return 1;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILEIN", in.c_str());
     qputenv("SDL_DISKAUDIOFILE", out.c_str());
-    qunsetenv("SDL_DISKAUDIODELAY");
     QApplication app(argc, argv);
     tessik::InitResources();
     platform::SetProgramName("Tessik");
@@ -118,7 +133,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> messages;
     dialog.SetMessageHook([&](const std::string& text) { messages.push_back(text); });
     // Today's shapes keep today's voice against a server that offers wideband.
-    dialog.SetAsksForWideband(wideband);
+    dialog.SetAsksForWideband(false);
     dialog.LoginAs("127.0.0.1", port, "Listener");
     // Connecting goes on while the dialog runs: the session begins once it
     // has ended, and the ID follows with the server's reply.
@@ -127,7 +142,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "voice_loop_bench: no login through port %d\n", port);
         return 1;
     }
-    if (wideband) return RunWidebandLoop(dialog, out, seconds, stallAt, stall);
     const CWaveDevice& sound = dialog.SoundDevice();
     if (!sound.IsCaptureOpen() || !sound.IsPlaybackOpen()) {
         std::fprintf(stderr, "voice_loop_bench: sound devices did not open\n");

@@ -97,12 +97,20 @@ bool CWidebandVoice::Receive(std::string_view value, Clock::time_point now) {
     return true;
 }
 
+// What the device holds counts in whole frames' worth of sound (at least one
+// while it has any), not in blocks: a block the play-out buffer cut short
+// holds a millisecond or two, and two blocks of that would leave the card
+// to run dry between two ticks while frames wait here.
 int CWidebandVoice::Feed(CWaveDevice& device) {
     if (!device.IsPlaybackOpen()) return 0;
-    int queued = device.CountQueuedPlaybackBlocks();
+    std::uint64_t unplayed = device.GetUnplayedBytes();
+    const auto framesHeld = [&] {
+        return unplayed == 0 ? 0 : std::max(1, static_cast<int>(unplayed / kFrameBytes));
+    };
+    int queued = framesHeld();
     const Clock::time_point now = Clock::now();
     if (playout_.HasLeadToNote()) {
-        const double unplayedMs = static_cast<double>(device.GetUnplayedBytes()) / device.Format().BytesPerMs();
+        const double unplayedMs = static_cast<double>(unplayed) / device.Format().BytesPerMs();
         playout_.NoteLead(now, std::max(0.0, unplayedMs - kCardStepMs));
     }
     int taken = 0;
@@ -118,7 +126,8 @@ int CWidebandVoice::Feed(CWaveDevice& device) {
         }
         if (device.PlayFrame(bytes.data(), 2 * samples) == 1) {
             if (!madeUp) ++taken;
-            ++queued;
+            unplayed += static_cast<std::uint64_t>(2 * samples);
+            queued = framesHeld();
         }
     }
     return taken;

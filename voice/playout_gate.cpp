@@ -11,13 +11,14 @@ double Ms(CPlayoutGate::Clock::duration d) { return std::chrono::duration<double
 void CPlayoutGate::Reset() {
     jitter_.Reset();
     trimmer_.Reset();
+    senderClock_.Reset();
     playing_ = false;
     ranDry_ = false;
     emptying_ = false;
 }
 
 bool CPlayoutGate::NoteArrival(Clock::time_point now, bool nothingWaiting) {
-    jitter_.NoteArrival(now);
+    jitter_.NoteArrival(followSenderClock_ ? senderClock_.Arrival(now) : now);
     if (!nothingWaiting || playing_) return false;
     firstWaiting_ = now;
     const bool gap = ranDry_ && Ms(now - ranDryAt_) < kGapMs;

@@ -10,6 +10,9 @@
 //   - A level (frames waiting and blocks at the device) above the bound is
 //     a burst held up by a stall, cut at once; below it the leads decide
 //     what to drop (CLeadTrimmer).
+//   - Where asked, lateness is measured against the sender's own clock
+//     (CSenderClock), so that a sender whose card runs slow does not look
+//     like jitter.
 // The owner keeps the frames and says how many there are.
 #pragma once
 
@@ -17,6 +20,7 @@
 
 #include "voice/jitter_estimator.h"
 #include "voice/lead_trimmer.h"
+#include "voice/sender_clock.h"
 
 class CPlayoutGate {
 public:
@@ -33,8 +37,10 @@ public:
     static constexpr int kBoundSlack = 2;
 
     // Frames of frameMs, trimmed in steps of stepMs (whole frames unless
-    // given).
-    explicit CPlayoutGate(int frameMs, int stepMs = 0) : frameMs_(frameMs), jitter_(frameMs), trimmer_(frameMs, stepMs) {}
+    // given); followSenderClock: lateness against the sender's clock.
+    explicit CPlayoutGate(int frameMs, int stepMs = 0, bool followSenderClock = false)
+        : frameMs_(frameMs), jitter_(frameMs), trimmer_(frameMs, stepMs), followSenderClock_(followSenderClock),
+          senderClock_(frameMs) {}
 
     // Forgets what was measured and stops playing (a new session).
     void Reset();
@@ -63,11 +69,15 @@ public:
     int StartDelayMs() const { return jitter_.StartDelayMs(); }
     // The smallest lead a window may leave, in milliseconds.
     int TargetLeadMs() const { return trimmer_.TargetLeadMs(StartDelayMs()); }
+    // How much later than the pace each frame comes (0 unless followed).
+    double SenderSlowMsPerFrame() const { return senderClock_.SlowMsPerFrame(); }
 
 private:
     int frameMs_;
     CJitterEstimator jitter_;
     CLeadTrimmer trimmer_;
+    bool followSenderClock_;
+    CSenderClock senderClock_;
 
     bool playing_ = false;
     Clock::time_point firstWaiting_{};  // arrival of the oldest frame while not playing

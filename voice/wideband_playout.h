@@ -13,7 +13,9 @@
 //   - when a frame comes with less than the safety margin left, the frame
 //     put in after it is the codec's own concealment (the concealer the
 //     owner gives, which decodes with no packet), not a repeated pitch
-//     period.
+//     period; and only as much of it is played as brings the lead back to
+//     the target, to the millisecond (a whole frame would add latency the
+//     trimmer then takes seconds to find again).
 // The owner calls Add (or AddMadeUp for a packet that never came), then
 // NoteLead, then TakeBlock until it returns false, and TakeBlock again on
 // every tick.
@@ -82,19 +84,28 @@ public:
     bool IsPlaying() const { return gate_.IsPlaying(); }
     int StartDelayMs() const { return gate_.StartDelayMs(); }
     int TargetLeadMs() const { return gate_.TargetLeadMs(); }
+    double SenderSlowMsPerFrame() const { return gate_.SenderSlowMsPerFrame(); }
     const Stats& GetStats() const { return stats_; }
 
 private:
     void Push(const Frame& frame, bool madeUp);
-    void Conceal();
+    // Drops the oldest frame; carrySamples are cut off the next one.
+    void PopFront(int carrySamples);
+    void Conceal(double leadMs);
     void DropFrames(int frames);
     void DropSteps(int steps);
 
     Concealer conceal_;
     CBasicFrameRing<Frame, kCapacity> ring_;
-    CPlayoutGate gate_{kFrameMs, kStepMs};
+    // A sender's card (through the server's mixer, which keeps its pace)
+    // may run slow.
+    CPlayoutGate gate_{kFrameMs, kStepMs, true};
     // Samples already cut off the front of the oldest frame.
     int frontCut_ = 0;
+    // A stretch frame waiting behind this many frames (-1: none), of which
+    // stretchCut_ samples are cut off the front once it is the oldest.
+    int stretchAhead_ = -1;
+    int stretchCut_ = 0;
 
     int addedSinceLead_ = 0;
     long long madeUpPlayed_ = 0;

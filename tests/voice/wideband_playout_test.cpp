@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <deque>
+#include <random>
 #include <vector>
 
 #include "voice/wideband_playout.h"
@@ -32,6 +34,7 @@ struct Result {
     // Frame tag -> when its last sample was heard, less when it was recorded.
     std::vector<double> latencyMs;
     int madeUpBlocks = 0;
+    std::vector<int> madeUpSamples;  // of each made-up block
     int silentPeriods = 0;  // periods, after the first sound, with a sample missing
 };
 
@@ -40,9 +43,12 @@ struct Result {
 // takes a period of samples at a time from phaseMs on (192 samples, as the
 // client's card does at 48 kHz) and plays them until it takes the next. The
 // receiver tells the buffer how long before the card takes what it is
-// handed now, as the client does: what is still to be heard, less a period.
+// handed now, as the client does: what is still to be heard, less half a
+// period.
+// feedOnPeriod: the receiver also hands blocks on as each period is taken
+// (else only on arrivals and ticks, as the client does).
 Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, double phaseMs, double endMs,
-                int periodSamples = 192) {
+                int periodSamples = 192, bool feedOnPeriod = true) {
     const double periodMs = periodSamples / 48.0;
     struct Block {
         std::vector<std::int16_t> samples;
@@ -59,11 +65,17 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
         return ms;
     };
     const auto feed = [&](double now) {
-        if (buffer.HasLeadToNote()) buffer.NoteLead(At(now), std::max(0.0, unplayedMs(now) - periodMs));
+        if (buffer.HasLeadToNote()) buffer.NoteLead(At(now), std::max(0.0, unplayedMs(now) - periodMs / 2));
         Frame f;
         int n = 0;
         bool madeUp = false;
-        while (buffer.TakeBlock(At(now), static_cast<int>(queue.size()), &f, &n, &madeUp)) {
+        // As the client counts it: whole frames' worth of sound at the card,
+        // at least one while it has any.
+        const auto held = [&] {
+            const double frames = unplayedMs(now) * 48 / kSamples;
+            return frames <= 0 ? 0 : std::max(1, static_cast<int>(frames + 1e-9));
+        };
+        while (buffer.TakeBlock(At(now), held(), &f, &n, &madeUp)) {
             queue.push_back(Block{std::vector<std::int16_t>(f.begin(), f.begin() + n), 0});
         }
     };
@@ -88,7 +100,10 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
                 const std::int16_t tag = b.samples[b.taken];
                 ++b.taken;
                 const double heard = now + got / 48.0;
-                if (tag < 0 && b.taken == 1) ++result.madeUpBlocks;
+                if (tag < 0 && b.taken == 1) {
+                    ++result.madeUpBlocks;
+                    result.madeUpSamples.push_back(static_cast<int>(b.samples.size()));
+                }
                 if (tag >= 0 && b.taken == b.samples.size()) {
                     result.latencyMs[static_cast<size_t>(tag)] = heard - (tag * 10.0 + (kSamples - 1) / 48.0);
                 }
@@ -101,7 +116,7 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
             }
             if (sounded && got < periodSamples && next < arrivalMs.size()) ++result.silentPeriods;
             nextPeriod += periodMs;
-            feed(now);
+            if (feedOnPeriod) feed(now);
         }
     }
     return result;
@@ -146,6 +161,70 @@ TEST(WidebandPlayout, WithoutJitterTheSettledLatencyIsTheSameInEveryPhaseOfTheCa
     EXPECT_LE(*high, 25) << ::testing::PrintToString(settled);
 }
 
+// A sender whose card runs 2 % slow sends a frame every 10.2 ms: against
+// the 10 ms pace each frame is 0.2 ms later than the one before, 20 ms over
+// a second of frames, which is no jitter at all. The start wait and the
+// margin follow the jitter, which is still seen on a slow sender; a fast
+// one costs nothing; a pause in the talk keeps what was learnt.
+TEST(WidebandPlayout, ASenderWhoseCardRunsSlowIsNotTakenForJitter) {
+    CWidebandPlayout slow;
+    int k = 0;
+    for (; k < 600; ++k) slow.Add(Tagged(k), At(11 + 10.2 * k));
+    EXPECT_NEAR(slow.SenderSlowMsPerFrame(), 0.2, 0.01);
+    EXPECT_LE(slow.StartDelayMs(), 1);
+    EXPECT_LE(slow.TargetLeadMs(), CWidebandPlayout::kSafetyMs);
+    // One frame 30 ms late, the next ones with it.
+    const double late = 11 + 10.2 * k + 30;
+    for (int j = 0; j < 3; ++j, ++k) slow.Add(Tagged(k), At(late));
+    EXPECT_GE(slow.StartDelayMs(), 29);
+    EXPECT_LE(slow.StartDelayMs(), 31);
+    // A pause of two seconds, then the next talk on the same slow clock.
+    const double resume = late + 2000;
+    for (int j = 0; j < 300; ++j) slow.Add(Tagged(j), At(resume + 10.2 * j));
+    EXPECT_LE(slow.StartDelayMs(), 1);
+
+    CWidebandPlayout fast;
+    for (int j = 0; j < 600; ++j) fast.Add(Tagged(j), At(11 + 9.8 * j));
+    EXPECT_EQ(fast.SenderSlowMsPerFrame(), 0);
+    EXPECT_EQ(fast.StartDelayMs(), 0);
+
+    // A new session forgets the sender.
+    slow.Reset();
+    EXPECT_EQ(slow.SenderSlowMsPerFrame(), 0);
+    EXPECT_EQ(slow.StartDelayMs(), CJitterEstimator::kDefaultStartMs);
+}
+
+// The classic buffer's rules stay as they were: there, a slow sender's
+// drift still counts as spread.
+TEST(WidebandPlayout, OnlyTheWidebandGateFollowsTheSendersClock) {
+    CPlayoutGate classic(10, 1);
+    for (int k = 0; k < 600; ++k) classic.NoteArrival(At(11 + 10.2 * k), false);
+    EXPECT_GE(classic.StartDelayMs(), 19);
+    EXPECT_EQ(classic.SenderSlowMsPerFrame(), 0);
+}
+
+// With 40 ms of jitter frames wait in the buffer while the card plays, and
+// the trimmer cuts some of them short: fed only on arrivals and ticks, as
+// the client feeds it, the card never runs dry, and the latency comes down
+// from the start wait to what the jitter needs.
+TEST(WidebandPlayout, WithJitterTheCardNeverRunsDryWhileFramesWait) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(0, 40);
+    std::vector<double> arrivals;
+    double last = 0;
+    for (int k = 0; k < 3000; ++k) {
+        last = std::max(last, k * 10.0 + 11 + jitter(random));
+        arrivals.push_back(last);
+    }
+    for (double phase : {0.5, 2.5}) {
+        CWidebandPlayout buffer;
+        const Result r = Simulate(buffer, arrivals, phase, 30200, 192, false);
+        EXPECT_EQ(r.silentPeriods, 0) << phase;
+        EXPECT_GT(buffer.GetStats().trimmedMs, 0) << phase;
+        EXPECT_LE(Median(Slice(r.latencyMs, 1000, 2990)), 80) << phase;
+    }
+}
+
 TEST(WidebandPlayout, AFrameTooCloseToItsTurnIsFollowedByTheConcealersFrame) {
     int asked = 0;
     CWidebandPlayout buffer([&](Frame& f) {
@@ -174,6 +253,14 @@ TEST(WidebandPlayout, AFrameTooCloseToItsTurnIsFollowedByTheConcealersFrame) {
     EXPECT_EQ(late.GetStats().concealed, 0);
     EXPECT_EQ(r.madeUpBlocks, asked);
     EXPECT_LE(r.silentPeriods, 1);
+    // Of each made-up frame only what brings the lead back to the target is
+    // played, in whole milliseconds: far less than a frame, as the frames
+    // come only a little too late each time.
+    for (int n : r.madeUpSamples) {
+        EXPECT_EQ(n % CWidebandPlayout::kStepSamples, 0) << n;
+        EXPECT_GE(n, CWidebandPlayout::kStepSamples);
+        EXPECT_LE(n, kSamples / 2) << ::testing::PrintToString(r.madeUpSamples);
+    }
 }
 
 TEST(WidebandPlayout, MadeUpFramesForMissingPacketsKeepTheirPlaceAndABurstIsCutToTheBound) {
