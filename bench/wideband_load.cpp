@@ -6,7 +6,9 @@
 // and rounds that never arrived). Today's voice (16 ms frames, everyone
 // legacy) runs the same way for comparison.
 //
-//   wideband_load [seconds] [members]
+//   wideband_load [seconds] [members] [wideband|today]
+//
+// The third argument runs only the wideband shapes or only today's.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -230,7 +232,11 @@ int main(int argc, char** argv) {
         {"today's voice, 3 speak", false, 3},
         {"today's voice, all", false, memberCount},
     };
+    const std::string only = argc > 3 ? argv[3] : "";
     bool ok = true;
-    for (const Shape& shape : shapes) ok = RunShape(shape, memberCount, seconds) && ok;
+    for (const Shape& shape : shapes) {
+        if ((only == "wideband" && !shape.wideband) || (only == "today" && shape.wideband)) continue;
+        ok = RunShape(shape, memberCount, seconds) && ok;
+    }
     return ok ? 0 : 1;
 }

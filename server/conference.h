@@ -58,6 +58,10 @@ public:
     // is the connection numbered spared (0: none). Test and end are one step,
     // so that a newer connection in the slot is never ended by mistake.
     virtual void EndIfConnectedBefore(int slot, Clock::time_point cutoff, std::uint64_t spared) = 0;
+    // The slot holds a connection, logged in or not (one that would be sent
+    // today's voice frames). Today's mix skips the wideband speakers while no
+    // connection that hears it is there; a sink that cannot tell says yes.
+    virtual bool HasConnection(int /*slot*/) { return true; }
 };
 
 class Conference {
@@ -132,6 +136,7 @@ private:
     void StartSpeaking(int slot);
     void StopSpeaking(int id);
     void PutOpus(int slot, const SessionEvent& event, std::int64_t nowUs);
+    bool CarryDownward();
 
     void BuildSpeakingList(Entries* list);
     const OutgoingMessage& SpeakingListRecord(const Entries& list);
@@ -154,6 +159,8 @@ private:
     CWidebandMixer wideMixer_;
     CVoiceBridge bridge_{wideMixer_};
     std::string base64_;
+    // No connection hears today's mix: wideband voices are not carried down.
+    bool carryPaused_ = false;
 #endif
     CVoiceMixer::Frame frame_{};
     CVoiceMixer::Frame mixed_{};

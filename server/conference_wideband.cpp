@@ -63,6 +63,28 @@ void Conference::PutOpus(int slot, const SessionEvent& event, std::int64_t nowUs
                          std::span(reinterpret_cast<const std::uint8_t*>(packet.data()), packet.size()), nowUs);
 }
 
+// Whether this pass's rounds carry the wideband voices down to today's mix:
+// only while some connection hears it, since resampling and mixing it for
+// no one costs about a seventh of a round (wideband_bench's
+// BM_ConferenceWidebandRound). On the way
+// into a pause, what today's mixer still holds of those voices is dropped
+// and their resamplers start afresh, so that a connection arriving later
+// hears them from that moment, nothing stale first.
+bool Conference::CarryDownward() {
+    bool heard = false;
+    for (int i = 0; i < static_cast<int>(members_.size()) && !heard; ++i) {
+        heard = !At(i).wideband && sink_.HasConnection(i);
+    }
+    if (!heard && !carryPaused_) {
+        bridge_.RestartCarry();
+        for (const Member& m : members_) {
+            if (m.wideband) mixer_.DropQueued(m.id);
+        }
+    }
+    carryPaused_ = !heard;
+    return heard;
+}
+
 void Conference::RunVoiceRounds(std::int64_t nowUs) {
     if (wideMixer_.SpeakerCount() > 0) {
         // Wideband connections that do not speak share one encoding.
@@ -70,9 +92,14 @@ void Conference::RunVoiceRounds(std::int64_t nowUs) {
         for (const Member& m : members_) {
             if (m.wideband && wideMixer_.QueuedFrames(m.id) < 0) listeners = true;
         }
+        // Asked once per pass, when the first round is mixed.
+        int carry = -1;
         while (wideMixer_.MixRound(nowUs, listeners)) {
+            if (carry < 0) carry = CarryDownward() ? 1 : 0;
             // Frames carried down join today's mix in this same pass.
-            for (const auto& [id, frame] : bridge_.CarryRound()) mixer_.PutFrame(frame.data(), id);
+            if (carry == 1) {
+                for (const auto& [id, frame] : bridge_.CarryRound()) mixer_.PutFrame(frame.data(), id);
+            }
             base64_.clear();
             for (int i = 0; i < static_cast<int>(members_.size()); ++i) {
                 Member& m = At(i);

@@ -87,6 +87,8 @@ public:
         At(slot).EndIfConnectedBefore(cutoff, spared);
     }
 
+    bool HasConnection(int slot) override { return At(slot).IsOccupied(); }
+
 private:
     // Until the next event, the next wideband round due or the next look
     // for a stop, whichever comes first.

@@ -28,6 +28,10 @@ bool CVoiceBridge::PutLegacyFrame(int id, const LegacyFrame& frame, std::int64_t
     return true;
 }
 
+void CVoiceBridge::RestartCarry() {
+    for (Wideband& w : wideband_) w.down = std::make_unique<CLegacyDownsampler>();
+}
+
 const std::vector<std::pair<int, LegacyFrame>>& CVoiceBridge::CarryRound() {
     carried_.clear();
     LegacyFrame out;

@@ -32,6 +32,9 @@ public:
     // Call after every wideband round: the frames that round completed for
     // today's mixer, (ID, frame) in speaking order. Valid until the next call.
     const std::vector<std::pair<int, LegacyFrame>>& CarryRound();
+    // Rounds stop being carried for a while: every wideband speaker's
+    // resampler starts afresh, as if it had just begun to speak.
+    void RestartCarry();
 
 private:
     struct Legacy {

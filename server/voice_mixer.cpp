@@ -67,6 +67,13 @@ int CVoiceMixer::RemoveMember(int id) {
     return 1;
 }
 
+void CVoiceMixer::DropQueued(int id) {
+    Member* m = Find(id);
+    if (!m) return;
+    while (m->frames->Pop(popped_)) {
+    }
+}
+
 int CVoiceMixer::QueuedFrames(int id) {
     Member* m = Find(id);
     return m ? m->frames->GetSize() : -1;

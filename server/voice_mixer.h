@@ -43,6 +43,8 @@ public:
     int TakeMixedFrame(std::uint8_t* mixed);
     // Removes the speaker with its queued frames: 1, or 0 when not held.
     int RemoveMember(int id);
+    // Empties the speaker's queue; it keeps speaking.
+    void DropQueued(int id);
 
     int MemberCount() const { return static_cast<int>(members_.size()); }
     // Frames waiting for the speaker, or -1 when the ID does not speak.

@@ -3,6 +3,7 @@
 // one hears (decoded and measured), and how long a round waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -22,19 +23,21 @@ using namespace wideband_voices;
 
 class Sink : public ConferenceSink {
 public:
-    explicit Sink(int slots) : received(static_cast<std::size_t>(slots)) {}
+    explicit Sink(int slots) : received(static_cast<std::size_t>(slots)), connected(static_cast<std::size_t>(slots), true) {}
     Sent Send(int slot, const WireRef& record) override {
         received[static_cast<std::size_t>(slot)].push_back(record->bytes);
         return Sent::kQueued;
     }
     void End(int, std::string_view) override {}
     void EndIfConnectedBefore(int, Clock::time_point, std::uint64_t) override {}
+    bool HasConnection(int slot) override { return connected[static_cast<std::size_t>(slot)]; }
     std::vector<std::string> Take(int slot) {
         std::vector<std::string> got;
         got.swap(received[static_cast<std::size_t>(slot)]);
         return got;
     }
     std::vector<std::vector<std::string>> received;
+    std::vector<bool> connected;
 };
 
 SessionEvent Event(int code) {
@@ -190,9 +193,11 @@ TEST_F(ConferenceWidebandTest, LegacyTrafficIsByteIdenticalWhileWidebandMembersL
 TEST_F(ConferenceWidebandTest, EachKindOfListenerHearsBothKindsOfSpeakerAndASpeakerNotItself) {
     Ask(1);
     Ask(2);
-    ToneSpeaker wideSpeaker(1000, 0.3);
+    // 1100 Hz: today's 6-bit frames of the 440 Hz tone carry a distortion
+    // product at 1000 Hz, 40 dB down, which is no part of the speaker's voice.
+    ToneSpeaker wideSpeaker(1100, 0.3);
     Handle(0, Event(EV_VOICE_START));  // legacy, 440 Hz
-    Handle(1, Event(EV_VOICE_START));  // wideband, 1000 Hz
+    Handle(1, Event(EV_VOICE_START));  // wideband, 1100 Hz
     Run(1000, {{1, &wideSpeaker}}, {{0, 440}});
     Streams legacyListener, speaker, wideListener, legacyOnly;
     legacyListener.Add(sink.Take(0));
@@ -205,15 +210,15 @@ TEST_F(ConferenceWidebandTest, EachKindOfListenerHearsBothKindsOfSpeakerAndASpea
         EXPECT_TRUE(s->sequences.empty());
         ASSERT_GT(s->legacy.size(), 4000u);
         auto tail = std::span<const float>(s->legacy).last(4000);
-        EXPECT_NEAR(tone::Db(tone::Amplitude(tail, 1000, 8000) / 0.15), 0.0, 2.0);
+        EXPECT_NEAR(tone::Db(tone::Amplitude(tail, 1100, 8000) / 0.15), 0.0, 2.0);
         EXPECT_NEAR(tone::Db(tone::Amplitude(tail, 440, 8000) / 0.2), 0.0, 2.0);
     }
     // The wideband listener hears both at their own level; the speaker
     // hears the other one and not itself.
-    EXPECT_NEAR(LevelDb(wideListener.wide.Tail(), 1000, 0.3), 0.0, 2.0);
+    EXPECT_NEAR(LevelDb(wideListener.wide.Tail(), 1100, 0.3), 0.0, 2.0);
     EXPECT_NEAR(LevelDb(wideListener.wide.Tail(), 440, 0.4), 0.0, 2.0);
     EXPECT_NEAR(LevelDb(speaker.wide.Tail(), 440, 0.4), 0.0, 2.0);
-    EXPECT_LT(LevelDb(speaker.wide.Tail(), 1000, 0.3), -40.0);
+    EXPECT_LT(LevelDb(speaker.wide.Tail(), 1100, 0.3), -40.0);
     for (Streams* s : {&speaker, &wideListener}) {
         EXPECT_TRUE(s->legacy.empty());
         EXPECT_TRUE(s->other.empty());
@@ -262,6 +267,66 @@ TEST_F(ConferenceWidebandTest, ALateSpeakerIsConcealedAfterAboutTwoFramesAndAFas
     // What a still holds waits for b's next packet, and is recent.
     const auto deadline = conference.VoiceDeadline();
     EXPECT_TRUE(!deadline || *deadline >= now) << (deadline ? *deadline - now : 0);
+}
+
+// With no connection to hear today's mix, wideband voices are not carried
+// down to it; a connection that arrives in mid-speech hears them from then
+// on, at the full rate of frames and with nothing left over from before.
+TEST_F(ConferenceWidebandTest, TodaysMixWaitsForAConnectionThatHearsItAndThenStartsClean) {
+    for (int slot : {0, 1, 2}) Ask(slot);
+    Handle(0, Event(EV_VOICE_START));
+    ToneSpeaker loud(1000, 0.3), silent(1000, 0.0);
+    int sequence = 0;
+    auto speak = [&](ToneSpeaker& voice, int ms) {
+        for (int i = 0; i < ms; i += 10, now += kFrameUs) {
+            auto packet = voice.Next();
+            Handle(0, Opus(sequence, packet));
+            sequence = protocol::NextSequence(sequence);
+            conference.RunVoiceRounds(now);
+        }
+    };
+    // Heard by the legacy member in slot 3 while it is there.
+    speak(loud, 300);
+    Streams before;
+    before.Add(sink.Take(3));
+    EXPECT_GE(before.legacy.size(), 17u * 128);
+    EXPECT_NEAR(tone::Db(tone::Amplitude(std::span<const float>(before.legacy).last(1280), 1000, 8000) / 0.3), 0.0, 2.0);
+
+    // It leaves: no frame of today's voice is made any more (the sink
+    // would record one for the empty slot).
+    Handle(3, Event(EV_LOGOUT));
+    sink.connected[3] = false;
+    sink.Take(3);
+    speak(loud, 100);
+    speak(silent, 300);
+    EXPECT_TRUE(sink.Take(3).empty());
+
+    // A connection arrives, and hears from before its login: only the
+    // silence now spoken, never the tone still held from before the pause.
+    sink.connected[3] = true;
+    speak(silent, 200);
+    Handle(3, Login("late"));
+    speak(silent, 800);
+    Streams late;
+    late.Add(sink.Take(3));
+    ASSERT_EQ(late.legacy.size() % 128, 0u);
+    const auto frames = late.legacy.size() / 128;
+    EXPECT_GE(frames, 60u);
+    EXPECT_LE(frames, 64u);
+    EXPECT_LT(*std::max_element(late.legacy.begin(), late.legacy.end()), 0.02f);
+    EXPECT_GT(*std::min_element(late.legacy.begin(), late.legacy.end()), -0.02f);
+    // Then the tone again, at its level.
+    speak(loud, 300);
+    Streams again;
+    again.Add(sink.Take(3));
+    EXPECT_NEAR(tone::Db(tone::Amplitude(std::span<const float>(again.legacy).last(1280), 1000, 8000) / 0.3), 0.0, 2.0);
+
+    // The wideband listeners' streams went on through it all, unbroken.
+    Streams wide;
+    wide.Add(sink.Take(1));
+    EXPECT_TRUE(wide.legacy.empty());
+    ASSERT_EQ(wide.sequences.size(), 200u);
+    for (std::size_t i = 0; i < wide.sequences.size(); ++i) EXPECT_EQ(wide.sequences[i], static_cast<int>(i));
 }
 
 }  // namespace
