@@ -188,9 +188,15 @@ bool ToSdlFormat(const WAVEFORMATEX& f, SDL_AudioFormat* format) {
 }
 
 // About 16 ms per SDL buffer (128 sample frames at 8000 Hz): short enough
-// for speech, long enough not to starve on a busy machine. At the higher rates of wideband voice it steps 4 ms (192 samples at
-// 48 kHz), so that where its steps fall against the frames costs little
-// latency; a whole number of milliseconds keeps SDL's own pacing exact.
+// for speech, long enough not to starve on a busy machine. At the higher
+// rates of wideband voice it steps 4 ms (192 samples at 48 kHz), so that
+// where its steps fall against the frames costs little latency; a whole
+// number of milliseconds keeps SDL's own pacing exact. Capture and
+// playback step alike: a driver that sleeps a step and then adds its own
+// overhead runs slow by that overhead's share of a step, and two
+// directions with different steps would drift apart (5 ms capture against
+// 4 ms playback drifted some 3 ms a second, which the play-out buffer then
+// holds as latency).
 Uint16 BufferFrames(std::uint32_t rate) {
     if (rate > 8000) return static_cast<Uint16>(rate / 250);
     std::uint32_t wanted = rate * 16 / 1000;
