@@ -129,7 +129,8 @@ void RecordingDialog::LoginTo(std::uint16_t port, const std::string& name) {
     WaitUntil([this] { return !dialog.IsConnecting(); });
 }
 
-ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value, bool keepDefined)
+    : name_(name), keepDefined_(keepDefined) {
     if (qEnvironmentVariableIsSet(name)) previous_ = qgetenv(name).toStdString();
     if (value) {
         qputenv(name, QByteArray::fromStdString(*value));
@@ -141,15 +142,15 @@ ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_
 ScopedEnv::~ScopedEnv() {
     if (previous_) {
         qputenv(name_.c_str(), QByteArray::fromStdString(*previous_));
-    } else {
+    } else if (!keepDefined_) {
         qunsetenv(name_.c_str());
     }
 }
 
 DiskSound::DiskSound(const std::string& input, const std::string& output, int delayMs)
-    : driver_("SDL_AUDIODRIVER", "disk"),
-      input_("SDL_DISKAUDIOFILEIN", input),
-      output_("SDL_DISKAUDIOFILE", output),
+    : driver_("SDL_AUDIODRIVER", "disk", true),
+      input_("SDL_DISKAUDIOFILEIN", input, true),
+      output_("SDL_DISKAUDIOFILE", output, true),
       delay_("SDL_DISKAUDIODELAY",
              delayMs < 0 ? std::nullopt : std::optional<std::string>(std::to_string(delayMs))) {}
 

@@ -98,10 +98,11 @@ struct RecordingDialog {
 };
 
 // Sets an environment variable (or, with no value, removes it) until
-// destruction, then puts back what was there.
+// destruction, then puts back what was there. keepDefined: a variable that
+// was not there before stays, with this value, instead of being removed.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, std::optional<std::string> value);
+    ScopedEnv(const char* name, std::optional<std::string> value, bool keepDefined = false);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
@@ -109,13 +110,18 @@ public:
 private:
     std::string name_;
     std::optional<std::string> previous_;
+    bool keepDefined_;
 };
 
 // SDL's disk sound driver for every dialog that logs in while this lives:
 // capture reads the input file, playback writes the output file (absolute
 // paths), delayMs per 128 samples (negative: SDL's own real-time pace).
 // SDL reads these when a device opens, so dialogs that log in one after the
-// other under different instances get different files.
+// other under different instances get different files. The driver and the
+// file names stay defined after it ends: SDL's device threads read the
+// environment as they start, and adding or removing a variable moves the
+// environment under a reader in another thread (a crash), where changing a
+// value does not.
 class DiskSound {
 public:
     DiskSound(const std::string& input, const std::string& output, int delayMs = -1);
