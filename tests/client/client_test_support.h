@@ -113,7 +113,7 @@ private:
     bool keepDefined_;
 };
 
-// SDL's disk sound driver for every dialog that logs in while this lives:
+// SDL's disk sound driver for every dialog that logs in from now on:
 // capture reads the input file, playback writes the output file (absolute
 // paths), delayMs per 128 samples (negative: SDL's own real-time pace).
 // SDL reads these when a device opens, so dialogs that log in one after the
