@@ -10,6 +10,10 @@
 // earliest moved from one window to the next gives how much slower than
 // the pace each frame comes (never taken as faster: a fast sender's frames
 // look early, which costs nothing; and at most kMaxSlowShare of a frame).
+// Until two whole windows have been compared, a first guess comes from the
+// first window's quarters (after half a window) and halves (after a whole
+// one): waiting two seconds for the first would hold a slow sender's drift
+// as spread, and latency with it, for the first seconds of every session.
 // Arrival hands back the time a frame arrived less how far the sender has
 // fallen behind the pace since its talk began.
 #pragma once
@@ -33,6 +37,7 @@ public:
     void Reset() {
         slowMs_ = 0;
         paced_ = false;
+        compared_ = false;
     }
 
     // A frame arrived at now: the time it would have arrived at on a clock
@@ -51,9 +56,14 @@ public:
         if (frames_ > 0) behindMs_ += slowMs_;
         ++frames_;
         earliest_ = inWindow_ == 0 ? offset : std::min(earliest_, offset);
-        if (++inWindow_ == kWindowFrames) {
+        const int quarter = inWindow_ / kQuarterFrames;
+        quarters_[quarter] = inWindow_ % kQuarterFrames == 0 ? offset : std::min(quarters_[quarter], offset);
+        ++inWindow_;
+        if (!compared_ && !havePrevious_) GuessFromQuarters();
+        if (inWindow_ == kWindowFrames) {
             if (havePrevious_) {
-                slowMs_ = std::clamp((earliest_ - previousEarliest_) / kWindowFrames, 0.0, kMaxSlowShare * frameMs_);
+                slowMs_ = Slope(earliest_ - previousEarliest_, kWindowFrames);
+                compared_ = true;
             }
             previousEarliest_ = earliest_;
             havePrevious_ = true;
@@ -66,7 +76,25 @@ public:
     double SlowMsPerFrame() const { return slowMs_; }
 
 private:
+    static constexpr int kQuarterFrames = kWindowFrames / 4;
+
     static double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+    double Slope(double movedMs, int frames) const {
+        return std::clamp(movedMs / frames, 0.0, kMaxSlowShare * frameMs_);
+    }
+
+    // In the first window of a sender not yet compared over whole windows:
+    // its second quarter against its first, then its second half against
+    // its first.
+    void GuessFromQuarters() {
+        if (inWindow_ == 2 * kQuarterFrames) {
+            slowMs_ = Slope(quarters_[1] - quarters_[0], kQuarterFrames);
+        } else if (inWindow_ == kWindowFrames) {
+            slowMs_ = Slope(std::min(quarters_[2], quarters_[3]) - std::min(quarters_[0], quarters_[1]),
+                            2 * kQuarterFrames);
+        }
+    }
 
     int frameMs_;
     double slowMs_ = 0;
@@ -79,4 +107,7 @@ private:
     double earliest_ = 0;
     double previousEarliest_ = 0;
     bool havePrevious_ = false;
+    double quarters_[4] = {};
+    // Two whole windows have been compared since the session began.
+    bool compared_ = false;
 };

@@ -165,10 +165,20 @@ TEST(WidebandPlayout, WithoutJitterTheSettledLatencyIsTheSameInEveryPhaseOfTheCa
 // the 10 ms pace each frame is 0.2 ms later than the one before, 20 ms over
 // a second of frames, which is no jitter at all. The start wait and the
 // margin follow the jitter, which is still seen on a slow sender; a fast
-// one costs nothing; a pause in the talk keeps what was learnt.
+// one costs nothing; a pause in the talk keeps what was learnt. A first
+// guess comes within half a second, before whole seconds can be compared.
 TEST(WidebandPlayout, ASenderWhoseCardRunsSlowIsNotTakenForJitter) {
     CWidebandPlayout slow;
     int k = 0;
+    for (; k < 49; ++k) slow.Add(Tagged(k), At(11 + 10.2 * k));
+    EXPECT_EQ(slow.SenderSlowMsPerFrame(), 0);
+    slow.Add(Tagged(k), At(11 + 10.2 * k));
+    ++k;
+    EXPECT_NEAR(slow.SenderSlowMsPerFrame(), 0.2, 0.01);
+    // From then on its drift is no spread: by the middle of the third
+    // second (a second after the guess's frames left the window) no wait.
+    for (; k < 250; ++k) slow.Add(Tagged(k), At(11 + 10.2 * k));
+    EXPECT_LE(slow.StartDelayMs(), 1);
     for (; k < 600; ++k) slow.Add(Tagged(k), At(11 + 10.2 * k));
     EXPECT_NEAR(slow.SenderSlowMsPerFrame(), 0.2, 0.01);
     EXPECT_LE(slow.StartDelayMs(), 1);
