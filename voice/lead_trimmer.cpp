@@ -15,6 +15,7 @@ int CLeadTrimmer::MaxDrops() const { return CFrameRing::kCapacity * frameMs_ / s
 
 void CLeadTrimmer::Reset() {
     windowOpen_ = false;
+    shortWindow_ = false;
     gapPenalty_ = 0;
     lastSurplus_ = 0;
     pendingDrops_ = 0;
@@ -28,11 +29,12 @@ void CLeadTrimmer::NoteGap(Clock::time_point now) {
 // A link that spreads its frames wide also has the later outliers: the
 // margin grows with the spread.
 int CLeadTrimmer::TargetLeadMs(int startDelayMs) const {
-    return kSafetyMs + startDelayMs / kSpreadShare + gapPenalty_ * frameMs_;
+    return safetyMs_ + startDelayMs / kSpreadShare + gapPenalty_ * perGapMs_;
 }
 
 bool CLeadTrimmer::NoteLead(Clock::time_point now, double leadMs, int startDelayMs, bool paceKnown) {
-    if (windowOpen_ && Ms(now - windowStart_) >= kWindowMs) CloseWindow(now, startDelayMs, paceKnown);
+    const int windowMs = shortWindow_ ? kFirstWindowAfterCutMs : kWindowMs;
+    if (windowOpen_ && Ms(now - windowStart_) >= windowMs) CloseWindow(now, startDelayMs, paceKnown);
     const bool gap = leadMs <= 0;
     if (gap) NoteGap(now);
     // Drops still to come are made only as far as this frame's lead allows:
@@ -54,6 +56,7 @@ bool CLeadTrimmer::NoteLead(Clock::time_point now, double leadMs, int startDelay
 
 void CLeadTrimmer::CloseWindow(Clock::time_point now, int startDelayMs, bool paceKnown) {
     windowOpen_ = false;
+    shortWindow_ = false;
     // Not before a whole window of lateness has been measured.
     if (!paceKnown) return;
     if (gapPenalty_ > 0 && Ms(now - lastGap_) > kGapMemoryMs) {

@@ -6,9 +6,10 @@
 // frame came to arriving too late; whole frames beyond the target margin at
 // that point were latency and nothing else, and are to be dropped as the
 // next frames come, as far as their own leads allow. The target is a small
-// safety margin plus a share of the spread of lateness, and a frame's
-// length more for each recent gap (a frame that came after the device had
-// run dry), given back one at a time after a while without one.
+// safety margin plus a share of the spread of lateness, and more (a frame's
+// length, unless the owner says less) for each recent gap (a frame that
+// came after the device had run dry), given back one at a time after a
+// while without one.
 #pragma once
 
 #include <chrono>
@@ -21,23 +22,33 @@ public:
 
     // The lead kept at the latest arrival of a window, at least: enough for
     // a frame a little later than any of the last second, that is kSafetyMs
-    // and a share (1/kSpreadShare) of the spread; a frame's length more for
-    // each recent gap (up to kMaxGapPenalty), given back after kGapMemoryMs
+    // (unless the owner's Margin says otherwise) and a share (1/kSpreadShare)
+    // of the spread; a frame's length more for each recent gap (up to kMaxGapPenalty), given back after kGapMemoryMs
     // without one.
     static constexpr int kSafetyMs = 4;
     static constexpr int kSpreadShare = 4;
     static constexpr int kMaxGapPenalty = 3;
     static constexpr int kGapMemoryMs = 10000;
-    // How long a window of leads is.
+    // How long a window of leads is; the first after a cut.
     static constexpr int kWindowMs = 1000;
+    static constexpr int kFirstWindowAfterCutMs = 250;
     // A surplus up to this many frames is dropped only when two windows in
     // a row had it.
     static constexpr int kSmallSurplus = 2;
 
+    // The margin kept beyond the share of the spread, and what each recent
+    // gap adds to it (a frame's length unless given).
+    struct Margin {
+        int safetyMs = kSafetyMs;
+        int perGapMs = 0;
+    };
+
     // Frames of frameMs; a drop takes stepMs of sound away (a whole frame
     // unless the play-out buffer can cut frames shorter).
-    explicit CLeadTrimmer(int frameMs = voice::kFrameMs, int stepMs = 0)
-        : frameMs_(frameMs), stepMs_(stepMs > 0 ? stepMs : frameMs) {}
+    CLeadTrimmer(int frameMs, int stepMs, Margin margin)
+        : frameMs_(frameMs), stepMs_(stepMs > 0 ? stepMs : frameMs), safetyMs_(margin.safetyMs),
+          perGapMs_(margin.perGapMs > 0 ? margin.perGapMs : frameMs) {}
+    explicit CLeadTrimmer(int frameMs = voice::kFrameMs, int stepMs = 0) : CLeadTrimmer(frameMs, stepMs, Margin()) {}
 
     // Forgets the windows, the gaps and the drops still to come.
     void Reset();
@@ -59,8 +70,15 @@ public:
     void StartPlaying();
     // Playing ended: the window is closed without a verdict.
     void StopPlaying() { windowOpen_ = false; }
-    // Drops still to come are not made (a larger cut has been made).
-    void CancelDrops() { pendingDrops_ = 0; }
+    // A burst beyond the bound has been cut: drops still to come are not
+    // made. A cut before the first window of this playing (a stall ran the
+    // device dry, and its burst came as playing began again) makes that
+    // window a short one (kFirstWindowAfterCutMs): the latency the stall
+    // left is found within a fraction of a second, not a second later.
+    void CutMade() {
+        pendingDrops_ = 0;
+        if (!windowOpen_) shortWindow_ = true;
+    }
     // Of the drops (of stepMs each) still to come, as many as most: they
     // are made now.
     int TakeDrops(int most);
@@ -75,9 +93,12 @@ private:
 
     int frameMs_;
     int stepMs_;
+    int safetyMs_;
+    int perGapMs_;
     int gapPenalty_ = 0;
     Clock::time_point lastGap_{};  // the last gap, or when the penalty last eased
     bool windowOpen_ = false;
+    bool shortWindow_ = false;
     Clock::time_point windowStart_{};
     double smallestLead_ = 0;
     // What the last window found without it being dropped (a small surplus).

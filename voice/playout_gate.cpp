@@ -65,6 +65,6 @@ int CPlayoutGate::CutBurst(int waiting, int deviceQueued) {
     const int bound = (StartDelayMs() + frameMs_ - 1) / frameMs_ + kDeviceLead + kBoundSlack;
     const int over = waiting + deviceQueued - bound;
     if (over <= 0) return 0;
-    trimmer_.CancelDrops();
+    trimmer_.CutMade();
     return std::min(over, waiting);
 }

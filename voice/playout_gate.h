@@ -38,8 +38,9 @@ public:
 
     // Frames of frameMs, trimmed in steps of stepMs (whole frames unless
     // given); followSenderClock: lateness against the sender's clock.
-    explicit CPlayoutGate(int frameMs, int stepMs = 0, bool followSenderClock = false)
-        : frameMs_(frameMs), jitter_(frameMs), trimmer_(frameMs, stepMs), followSenderClock_(followSenderClock),
+    explicit CPlayoutGate(int frameMs, int stepMs = 0, bool followSenderClock = false,
+                          CLeadTrimmer::Margin margin = CLeadTrimmer::Margin())
+        : frameMs_(frameMs), jitter_(frameMs), trimmer_(frameMs, stepMs, margin), followSenderClock_(followSenderClock),
           senderClock_(frameMs) {}
 
     // Forgets what was measured and stops playing (a new session).

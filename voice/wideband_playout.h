@@ -42,7 +42,11 @@ public:
     static constexpr int kStepSamples = kFrameSamples / kFrameMs * kStepMs;
     static constexpr int kCapacity = 100;  // a second
     static constexpr int kDeviceLead = CPlayoutGate::kDeviceLead;
-    static constexpr int kSafetyMs = CLeadTrimmer::kSafetyMs;
+    // The margin kept beyond the spread. The smallest lead of a window
+    // already holds the card's step (a lead read between two steps of the
+    // card is up to a step short), so less than the classic buffer's.
+    static constexpr int kSafetyMs = 2;
+    static constexpr int kPerGapMs = 5;
 
     using Frame = std::array<std::int16_t, kFrameSamples>;
     // Makes up the frame after the last one added (false when it cannot).
@@ -99,7 +103,7 @@ private:
     CBasicFrameRing<Frame, kCapacity> ring_;
     // A sender's card (through the server's mixer, which keeps its pace)
     // may run slow.
-    CPlayoutGate gate_{kFrameMs, kStepMs, true};
+    CPlayoutGate gate_{kFrameMs, kStepMs, true, {kSafetyMs, kPerGapMs}};
     // Samples already cut off the front of the oldest frame.
     int frontCut_ = 0;
     // A stretch frame waiting behind this many frames (-1: none), of which

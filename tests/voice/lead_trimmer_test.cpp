@@ -38,6 +38,14 @@ TEST(LeadTrimmer, TheMarginIsTheSafetyAQuarterOfTheSpreadAndAFrameForEachRecentG
     EXPECT_EQ(t.TargetLeadMs(40), 14 + 48);
     t.Reset();
     EXPECT_EQ(t.TargetLeadMs(0), 4);
+
+    // A buffer that cuts by the millisecond keeps its own margins: less
+    // safety, and less than a whole frame for each gap.
+    CLeadTrimmer fine(10, 1, {2, 5});
+    EXPECT_EQ(fine.TargetLeadMs(0), 2);
+    EXPECT_EQ(fine.TargetLeadMs(40), 12);
+    for (int k = 0; k < 4; ++k) fine.NoteGap(At(k));
+    EXPECT_EQ(fine.TargetLeadMs(0), 2 + 3 * 5);
 }
 
 // The margin a gap bought is given back a frame at a time, each after ten
@@ -68,6 +76,25 @@ TEST(LeadTrimmer, AWindowWithMoreThanTwoFramesToSpareDropsThemAtOnce) {
     EXPECT_EQ(t.TakeDrops(4), 4);
     EXPECT_EQ(t.TakeDrops(10), 2);
     EXPECT_EQ(t.TakeDrops(10), 0);
+
+    // A burst cut as playing began again (after a stall ran the device
+    // dry): the first window is a quarter of a second, and its surplus goes
+    // at once.
+    CLeadTrimmer stalled;
+    stalled.StartPlaying();
+    stalled.CutMade();
+    now = Leads(stalled, 0, CLeadTrimmer::kFirstWindowAfterCutMs, 100);
+    EXPECT_FALSE(stalled.NoteLead(At(now), 100, 0, true));
+    EXPECT_EQ(stalled.PendingDrops(), 6);
+    // A cut while a window is open calls off what was owed and leaves the
+    // window a whole second.
+    CLeadTrimmer playing;
+    now = Leads(playing, 0, 100, 100);
+    playing.CutMade();
+    now = Leads(playing, now, 900, 100);
+    EXPECT_EQ(playing.PendingDrops(), 0) << "no short window in the middle of playing";
+    Leads(playing, now, 1100, 100);
+    EXPECT_EQ(playing.PendingDrops(), 6);
 
     // Not before a window of lateness has been measured.
     CLeadTrimmer early;
