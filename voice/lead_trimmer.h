@@ -21,10 +21,10 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // The lead kept at the latest arrival of a window, at least: enough for
-    // a frame a little later than any of the last second, that is kSafetyMs
+    // a frame a little later than any of the last second. That is kSafetyMs
     // (unless the owner's Margin says otherwise) and a share (1/kSpreadShare)
-    // of the spread; a frame's length more for each recent gap (up to kMaxGapPenalty), given back after kGapMemoryMs
-    // without one.
+    // of the spread, and a frame's length more for each recent gap (up to
+    // kMaxGapPenalty), given back after kGapMemoryMs without one.
     static constexpr int kSafetyMs = 4;
     static constexpr int kSpreadShare = 4;
     static constexpr int kMaxGapPenalty = 3;
@@ -71,13 +71,17 @@ public:
     // Playing ended: the window is closed without a verdict.
     void StopPlaying() { windowOpen_ = false; }
     // A burst beyond the bound has been cut: drops still to come are not
-    // made. A cut before the first window of this playing (a stall ran the
-    // device dry, and its burst came as playing began again) makes that
-    // window a short one (kFirstWindowAfterCutMs): the latency the stall
-    // left is found within a fraction of a second, not a second later.
+    // made, and the window open is closed without a verdict, since its
+    // leads came before the cut. The next is a short one
+    // (kFirstWindowAfterCutMs): the latency a stall left is found within a
+    // fraction of a second, not a second later. Cuts while that short
+    // window is open leave it open: a burst cut frame by frame as it comes
+    // is one cut.
     void CutMade() {
         pendingDrops_ = 0;
-        if (!windowOpen_) shortWindow_ = true;
+        if (shortWindow_) return;
+        windowOpen_ = false;
+        shortWindow_ = true;
     }
     // Of the drops (of stepMs each) still to come, as many as most: they
     // are made now.

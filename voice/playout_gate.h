@@ -9,7 +9,8 @@
 //     A frame that comes soon after that is a gap.
 //   - A level (frames waiting and blocks at the device) above the bound is
 //     a burst held up by a stall, cut at once; below it the leads decide
-//     what to drop (CLeadTrimmer).
+//     what to drop (CLeadTrimmer), and after a cut they are looked at
+//     again a quarter of a second on.
 //   - Where asked, lateness is measured against the sender's own clock
 //     (CSenderClock), so that a sender whose card runs slow does not look
 //     like jitter.

@@ -86,15 +86,35 @@ TEST(LeadTrimmer, AWindowWithMoreThanTwoFramesToSpareDropsThemAtOnce) {
     now = Leads(stalled, 0, CLeadTrimmer::kFirstWindowAfterCutMs, 100);
     EXPECT_FALSE(stalled.NoteLead(At(now), 100, 0, true));
     EXPECT_EQ(stalled.PendingDrops(), 6);
-    // A cut while a window is open calls off what was owed and leaves the
-    // window a whole second.
-    CLeadTrimmer playing;
-    now = Leads(playing, 0, 100, 100);
-    playing.CutMade();
-    now = Leads(playing, now, 900, 100);
-    EXPECT_EQ(playing.PendingDrops(), 0) << "no short window in the middle of playing";
-    Leads(playing, now, 1100, 100);
-    EXPECT_EQ(playing.PendingDrops(), 6);
+    // A cut while playing went on (the device never ran dry): what was owed
+    // is called off, the window's leads from before the cut (here smaller
+    // than after it) give no verdict, and the next window is short. More
+    // cuts while it is open (a burst cut frame by frame) do not restart it.
+    CLeadTrimmer held;
+    now = Leads(held, 0, 1000, 40);
+    now = Leads(held, now, 2010, 40);
+    EXPECT_FALSE(held.NoteLead(At(now), 40, 0, true));
+    ASSERT_EQ(held.PendingDrops(), 2);
+    now = Leads(held, now, now + 200, 20);
+    ASSERT_EQ(held.PendingDrops(), 1) << "as far as the latest lead allows";
+    held.CutMade();
+    EXPECT_EQ(held.PendingDrops(), 0);
+    const double cutAt = now;
+    now = Leads(held, now, cutAt + 100, 100);
+    held.CutMade();
+    now = Leads(held, now, cutAt + CLeadTrimmer::kFirstWindowAfterCutMs, 100);
+    EXPECT_FALSE(held.NoteLead(At(now), 100, 0, true));
+    EXPECT_EQ(held.PendingDrops(), 6) << "the leads before the first cut did not count";
+    EXPECT_EQ(held.TakeDrops(10), 6);
+    // The window after the short one took those drops off its first lead;
+    // the one after it is a second again.
+    now = Leads(held, now, now + 1010, 100);
+    EXPECT_EQ(held.PendingDrops(), 0);
+    const double next = now - 16;
+    now = Leads(held, now, next + 500, 100);
+    EXPECT_EQ(held.PendingDrops(), 0) << "no short window without a cut";
+    Leads(held, now, next + 1010, 100);
+    EXPECT_EQ(held.PendingDrops(), 6);
 
     // Not before a window of lateness has been measured.
     CLeadTrimmer early;

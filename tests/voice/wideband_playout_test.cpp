@@ -46,9 +46,11 @@ struct Result {
 // handed now, as the client does: what is still to be heard, less half a
 // period.
 // feedOnPeriod: the receiver also hands blocks on as each period is taken
-// (else only on arrivals and ticks, as the client does).
+// (else only on arrivals and ticks, as the client does). From deafFromMs
+// until deafToMs the receiver neither ticks nor feeds the card (its thread
+// held up with the link), though the card plays on.
 Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, double phaseMs, double endMs,
-                int periodSamples = 192, bool feedOnPeriod = true) {
+                int periodSamples = 192, bool feedOnPeriod = true, double deafFromMs = -1, double deafToMs = -1) {
     const double periodMs = periodSamples / 48.0;
     struct Block {
         std::vector<std::int16_t> samples;
@@ -88,8 +90,9 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
             ++next;
             feed(now);
         }
+        const bool deaf = now >= deafFromMs && now < deafToMs;
         if (now >= nextTick) {
-            feed(now);
+            if (!deaf) feed(now);
             nextTick += 10;
         }
         if (now >= nextPeriod) {
@@ -116,7 +119,7 @@ Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, 
             }
             if (sounded && got < periodSamples && next < arrivalMs.size()) ++result.silentPeriods;
             nextPeriod += periodMs;
-            if (feedOnPeriod) feed(now);
+            if (feedOnPeriod && !deaf) feed(now);
         }
     }
     return result;
@@ -232,6 +235,31 @@ TEST(WidebandPlayout, WithJitterTheCardNeverRunsDryWhileFramesWait) {
         EXPECT_EQ(r.silentPeriods, 0) << phase;
         EXPECT_GT(buffer.GetStats().trimmedMs, 0) << phase;
         EXPECT_LE(Median(Slice(r.latencyMs, 1000, 2990)), 80) << phase;
+    }
+}
+
+// A stall of half a second: the burst it held up is cut to the bound at
+// once (here frame by frame, as it comes), and the latency left above the
+// margin is found by a window of a quarter second, whether the receiver
+// noticed the card run dry or was held up itself and did not.
+TEST(WidebandPlayout, AfterAStallTheLatencyComesDownWithinAThirdOfASecond) {
+    const double stallEnd = 2010 + 500;
+    std::vector<double> arrivals = Steady(700, 1);
+    for (size_t k = 200; k < arrivals.size(); ++k) arrivals[k] = std::max(arrivals[k], stallEnd);
+    for (const bool deaf : {false, true}) {
+        CWidebandPlayout buffer;
+        const Result r =
+            Simulate(buffer, arrivals, 2.5, 7200, 192, false, deaf ? 2000 : -1, deaf ? stallEnd : -1);
+        const double settled = Median(Slice(r.latencyMs, 100, 200));
+        EXPECT_LE(settled, 25) << deaf;
+        EXPECT_GT(buffer.GetStats().trimmedMs, 400) << deaf;
+        // Frames heard from a third of a second after the stall ended: the
+        // stall still counts as spread in the margin (a quarter of the
+        // start wait, 96 ms at most) until it is a second old, then the
+        // latency is the settled one again.
+        const std::vector<double> soon = Slice(r.latencyMs, 280, 380);
+        EXPECT_LE(*std::max_element(soon.begin(), soon.end()), 60) << deaf;
+        EXPECT_LE(Median(Slice(r.latencyMs, 400, 700)), settled + 5) << deaf;
     }
 }
 
