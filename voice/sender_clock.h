@@ -55,17 +55,17 @@ public:
         const double offset = Ms(now - paceStart_) - static_cast<double>(frames_) * frameMs_;
         if (frames_ > 0) behindMs_ += slowMs_;
         ++frames_;
-        earliest_ = inWindow_ == 0 ? offset : std::min(earliest_, offset);
         const int quarter = inWindow_ / kQuarterFrames;
         quarters_[quarter] = inWindow_ % kQuarterFrames == 0 ? offset : std::min(quarters_[quarter], offset);
         ++inWindow_;
         if (!compared_ && !havePrevious_) GuessFromQuarters();
         if (inWindow_ == kWindowFrames) {
+            const double earliest = std::min({quarters_[0], quarters_[1], quarters_[2], quarters_[3]});
             if (havePrevious_) {
-                slowMs_ = Slope(earliest_ - previousEarliest_, kWindowFrames);
+                slowMs_ = Slope(earliest - previousEarliest_, kWindowFrames);
                 compared_ = true;
             }
-            previousEarliest_ = earliest_;
+            previousEarliest_ = earliest;
             havePrevious_ = true;
             inWindow_ = 0;
         }
@@ -77,6 +77,7 @@ public:
 
 private:
     static constexpr int kQuarterFrames = kWindowFrames / 4;
+    static_assert(kWindowFrames % 4 == 0, "a window is four whole quarters");
 
     static double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -104,9 +105,9 @@ private:
     long long frames_ = 0;
     double behindMs_ = 0;
     int inWindow_ = 0;
-    double earliest_ = 0;
     double previousEarliest_ = 0;
     bool havePrevious_ = false;
+    // The earliest offset of each quarter of the window.
     double quarters_[4] = {};
     // Two whole windows have been compared since the session began.
     bool compared_ = false;
