@@ -10,7 +10,8 @@ namespace platform {
 bool ReadConsoleLine(std::string* line);
 
 // From now on SIGINT and SIGTERM no longer end the process; they are
-// reported through WaitForStopRequest. Call before starting any thread.
+// reported through WaitForStopRequest, and only the thread that waits there
+// takes them. Call before starting any thread, which inherits that.
 void InstallStopSignals();
 
 // Blocks until Enter is pressed on standard input or a stop signal arrives.

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "platform/console_input.h"
@@ -14,6 +15,14 @@ namespace {
 // Written from a signal handler: a pipe is the async-signal-safe way to wake
 // the waiting thread.
 int stopPipe[2] = {-1, -1};
+
+// The stop signals are blocked in every thread and taken only while the
+// waiting thread sits in ppoll, with the mask the process had before. Left
+// to the kernel, a signal goes to any thread, and one busy in a long call
+// (or a runtime that defers signals until that thread's next call) would
+// leave the stop request unseen.
+sigset_t waitMask;
+bool masked = false;
 
 void OnStopSignal(int) {
     char c = 's';
@@ -48,6 +57,11 @@ void InstallStopSignals() {
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    masked = ::pthread_sigmask(SIG_BLOCK, &stopSignals, &waitMask) == 0;
     // Writing to a connection the peer has closed must not end the process.
     ::signal(SIGPIPE, SIG_IGN);
 }
@@ -57,7 +71,7 @@ void WaitForStopRequest() {
     bool consoleOpen = true;
     for (;;) {
         pollfd fds[2] = {{stopPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        int n = ::poll(fds, consoleOpen ? 2 : 1, -1);
+        int n = ::ppoll(fds, consoleOpen ? 2 : 1, nullptr, masked ? &waitMask : nullptr);
         if (n < 0) {
             if (errno == EINTR) continue;
             return;

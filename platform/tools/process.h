@@ -68,6 +68,9 @@ private:
 int ProcessOpenDescriptors(int pid);
 int ProcessThreadCount(int pid);
 long ProcessResidentKiB(int pid);
+// How many threads of a process would take SIGINT or SIGTERM now (do not
+// block both); -1 when unknown.
+int ProcessThreadsTakingStopSignals(int pid);
 // User plus system CPU seconds used so far by a process; negative when unknown.
 double ProcessCpuSeconds(int pid);
 

@@ -178,6 +178,27 @@ long StatusField(int pid, const std::string& key) {
 }  // namespace
 
 int ProcessThreadCount(int pid) { return static_cast<int>(StatusField(pid, "Threads:")); }
+
+int ProcessThreadsTakingStopSignals(int pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (!dir) return -1;
+    const unsigned long long stop = (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
+    int n = 0;
+    bool read = false;
+    while (dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream in(tasks + "/" + e->d_name + "/status");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("SigBlk:", 0) != 0) continue;
+            read = true;
+            if ((std::strtoull(line.c_str() + 7, nullptr, 16) & stop) != stop) ++n;
+        }
+    }
+    ::closedir(dir);
+    return read ? n : -1;
+}
 long ProcessResidentKiB(int pid) { return StatusField(pid, "VmRSS:"); }
 
 double ProcessCpuSeconds(int pid) {

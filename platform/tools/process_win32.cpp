@@ -274,6 +274,9 @@ int ProcessOpenDescriptors(int pid) {
     return ok && count > 0 ? static_cast<int>(count) : -1;
 }
 
+// No such signals here: a Ctrl+C runs its handler on a thread of its own.
+int ProcessThreadsTakingStopSignals(int) { return -1; }
+
 int ProcessThreadCount(int pid) {
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return -1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "platform/tools/process.h"
 #include "server/server_fixture.h"
 
 namespace {
@@ -135,6 +136,30 @@ TEST_F(ShutdownLoadTest, AClientThatStopsReadingBlocksNeitherOthersNorTheEnd) {
     ExpectToldAndClosed(*observer);
     // The stalled client finds its connection ended after what it missed.
     EXPECT_TRUE(stalled->WaitForClose());
+}
+
+// A stop signal sent to the process goes to a thread that does not block
+// it: only the one waiting for a stop request, never a session's, where a
+// runtime that defers signals to the thread's next call could sit on it.
+TEST_F(ShutdownLoadTest, OnlyTheWaitingThreadTakesAStopSignal) {
+    auto a = Join("a", 1);
+    auto b = Join("b", 2, {a.get()});
+    const int pid = server.Child().Pid();
+    if (platform::ProcessThreadsTakingStopSignals(pid) < 0) GTEST_SKIP() << "no per-thread signal masks to read here";
+    ASSERT_GT(platform::ProcessThreadCount(pid), 2);
+    // The waiting thread takes them only inside its wait, so it may be
+    // caught between two.
+    int taking = -1;
+    auto begin = Clock::now();
+    while (MsSince(begin) < kWaitMs) {
+        taking = platform::ProcessThreadsTakingStopSignals(pid);
+        if (taking != 0) break;
+        platform::SleepMs(10);
+    }
+    EXPECT_EQ(taking, 1);
+    EXPECT_GE(StopAndTime("SIGTERM"), 0);
+    ExpectToldAndClosed(*a);
+    ExpectToldAndClosed(*b);
 }
 
 TEST_F(ShutdownLoadTest, EndOfInputDoesNotStopTheServer) {
