@@ -31,10 +31,12 @@ public:
     static constexpr int kRestartDistance = 1000;
     // The card takes its sound a step at a time (4 ms at 48 kHz, as the
     // platform opens it), up to a step before it is heard: a block handed on
-    // must be there that much sooner. Where the steps fall against the
-    // frames is not known here; half a step is counted off, and the play-out
-    // buffer's safety margin covers the rest (a whole step would hold two
-    // milliseconds more in every phase of the cards).
+    // must be there that much sooner. Half a step is counted off, and the
+    // play-out buffer's safety margin covers the rest (a whole step would
+    // hold two milliseconds more in every phase of the cards). A lead read
+    // to the card's next take instead would be exact for gaps, but would
+    // keep where each frame starts within a step as latency, which then
+    // depends on the phase of the cards.
     static constexpr double kCardStepMs = 2.0;
 
     CWidebandVoice();
