@@ -3,6 +3,7 @@
 // a client has stopped reading. End of input alone does not end it.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -144,6 +145,11 @@ TEST_F(ShutdownLoadTest, AClientThatStopsReadingBlocksNeitherOthersNorTheEnd) {
 TEST_F(ShutdownLoadTest, OnlyTheWaitingThreadTakesAStopSignal) {
     auto a = Join("a", 1);
     auto b = Join("b", 2, {a.get()});
+    // Behind a runner (the Windows server under Wine) the child is not the
+    // server and has its own way with signals.
+    if (const char* runner = std::getenv("ORVANE_SERVER_RUNNER"); runner && *runner) {
+        GTEST_SKIP() << "the server runs behind " << runner;
+    }
     const int pid = server.Child().Pid();
     if (platform::ProcessThreadsTakingStopSignals(pid) < 0) GTEST_SKIP() << "no per-thread signal masks to read here";
     ASSERT_GT(platform::ProcessThreadCount(pid), 2);
