@@ -31,7 +31,7 @@ constexpr int kRate = 48000;
 constexpr double kBytesPerMs = 2.0 * kRate / 1000;
 constexpr int kFrameSamples = 480;
 // What the card takes at a time (as the platform opens it at 48 kHz).
-constexpr std::size_t kPeriodSamples = 192;
+constexpr std::size_t kPeriodSamples = 240;
 constexpr int kBurstEvery = kRate / 4;
 constexpr int kBurstLength = kRate / 50;
 // Burst b sounds at kBurstHz + b % kBurstIds * kBurstStepHz: a burst heard
@@ -408,11 +408,13 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
             std::fclose(f);
         }
     }
-    double periodMs = 4.0;
+    // The card's step as it ran: nominal, stretched by how slow its clock was.
+    const double nominalPeriodMs = 1000.0 * static_cast<double>(kPeriodSamples) / kRate;
+    double periodMs = nominalPeriodMs;
     if (recorded.points.size() > 100) {
         const auto& a = recorded.points[recorded.points.size() / 4];
         const auto& z = recorded.points.back();
-        periodMs = Ms(z.first - a.first) / (static_cast<double>(z.second - a.second) / (kBytesPerMs * 4.0));
+        periodMs = Ms(z.first - a.first) / (static_cast<double>(z.second - a.second) / (kBytesPerMs * nominalPeriodMs));
     }
     const Phase phase{recorded, periods, periodMs};
 

@@ -29,15 +29,15 @@ public:
     // A packet this far behind the last is taken for a stream that started
     // afresh, not for a late one.
     static constexpr int kRestartDistance = 1000;
-    // The card takes its sound a step at a time (4 ms at 48 kHz, as the
+    // The card takes its sound a step at a time (5 ms at 48 kHz, as the
     // platform opens it), up to a step before it is heard: a block handed on
     // must be there that much sooner. Half a step is counted off, and the
     // play-out buffer's safety margin covers the rest (a whole step would
-    // hold two milliseconds more in every phase of the cards). A lead read
+    // hold 2.5 milliseconds more in every phase of the cards). A lead read
     // to the card's next take instead would be exact for gaps, but would
     // keep where each frame starts within a step as latency, which then
     // depends on the phase of the cards.
-    static constexpr double kCardStepMs = 2.0;
+    static constexpr double kCardStepMs = 2.5;
 
     CWidebandVoice();
 

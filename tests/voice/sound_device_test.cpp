@@ -157,6 +157,30 @@ TEST_F(WaveInTest, PositionCountsSoundThatFoundNoBuffer) {
     EXPECT_EQ(WaveInClose(in), MMSYSERR_NOERROR);
 }
 
+// At 48 kHz the device steps 5 ms (240 samples) at a time, half a 10 ms
+// frame: a frame is complete when a step ends, never one step into the next.
+TEST_F(WaveInTest, At48kHzTheDeviceStepsHalfATenMillisecondFrame) {
+    WriteFileBytes(InputFile(), Bytes{});
+    WAVEFORMATEX format;
+    format.nSamplesPerSec = 48000;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = 2;
+    format.nAvgBytesPerSec = 96000;
+    HWAVEIN in{};
+    ASSERT_EQ(WaveInOpen(&in, WAVE_MAPPER, format, nullptr, 0), MMSYSERR_NOERROR);
+    ASSERT_EQ(WaveInStart(in), MMSYSERR_NOERROR);
+    constexpr std::uint64_t kStepBytes = 2 * 240;
+    std::vector<std::uint64_t> offStep;
+    std::uint64_t position = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        if (WaveInGetPosition(in, &position) != MMSYSERR_NOERROR) return true;
+        if (position % kStepBytes != 0) offStep.push_back(position);
+        return position >= 20 * kStepBytes;
+    }));
+    EXPECT_TRUE(offStep.empty()) << ::testing::PrintToString(offStep);
+    EXPECT_EQ(WaveInClose(in), MMSYSERR_NOERROR);
+}
+
 TEST_F(WaveInTest, OpeningFailsCleanlyWithoutDriverDeviceOrFormat) {
     WriteFileBytes(InputFile(), PatternFrames(0, 1));
     HWAVEIN in{};

@@ -18,6 +18,8 @@ namespace {
 using Clock = CWidebandPlayout::Clock;
 using Frame = CWidebandPlayout::Frame;
 constexpr int kSamples = CWidebandPlayout::kFrameSamples;
+// What the client's card takes at a time at 48 kHz: 5 ms, half a frame.
+constexpr int kCardPeriodSamples = 240;
 
 Clock::time_point At(double ms) {
     return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
@@ -40,7 +42,7 @@ struct Result {
 
 // Frame k is recorded from k * 10 ms and arrives at arrivalMs[k]; the
 // receiver handles each arrival at once and ticks every 10 ms; the card
-// takes a period of samples at a time from phaseMs on (192 samples, as the
+// takes a period of samples at a time from phaseMs on (240 samples, as the
 // client's card does at 48 kHz) and plays them until it takes the next. The
 // receiver tells the buffer how long before the card takes what it is
 // handed now, as the client does: what is still to be heard, less half a
@@ -50,7 +52,7 @@ struct Result {
 // until deafToMs the receiver neither ticks nor feeds the card (its thread
 // held up with the link), though the card plays on.
 Result Simulate(CWidebandPlayout& buffer, const std::vector<double>& arrivalMs, double phaseMs, double endMs,
-                int periodSamples = 192, bool feedOnPeriod = true, double deafFromMs = -1, double deafToMs = -1) {
+                int periodSamples = kCardPeriodSamples, bool feedOnPeriod = true, double deafFromMs = -1, double deafToMs = -1) {
     const double periodMs = periodSamples / 48.0;
     struct Block {
         std::vector<std::int16_t> samples;
@@ -231,7 +233,7 @@ TEST(WidebandPlayout, WithJitterTheCardNeverRunsDryWhileFramesWait) {
     }
     for (double phase : {0.5, 2.5}) {
         CWidebandPlayout buffer;
-        const Result r = Simulate(buffer, arrivals, phase, 30200, 192, false);
+        const Result r = Simulate(buffer, arrivals, phase, 30200, kCardPeriodSamples, false);
         EXPECT_EQ(r.silentPeriods, 0) << phase;
         EXPECT_GT(buffer.GetStats().trimmedMs, 0) << phase;
         EXPECT_LE(Median(Slice(r.latencyMs, 1000, 2990)), 80) << phase;
@@ -249,7 +251,7 @@ TEST(WidebandPlayout, AfterAStallTheLatencyComesDownWithinAThirdOfASecond) {
     for (const bool deaf : {false, true}) {
         CWidebandPlayout buffer;
         const Result r =
-            Simulate(buffer, arrivals, 2.5, 7200, 192, false, deaf ? 2000 : -1, deaf ? stallEnd : -1);
+            Simulate(buffer, arrivals, 2.5, 7200, kCardPeriodSamples, false, deaf ? 2000 : -1, deaf ? stallEnd : -1);
         const double settled = Median(Slice(r.latencyMs, 100, 200));
         EXPECT_LE(settled, 25) << deaf;
         EXPECT_GT(buffer.GetStats().trimmedMs, 400) << deaf;
