@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -167,17 +168,23 @@ int ProcessOpenDescriptors(int pid) {
 }
 
 namespace {
-long StatusField(int pid, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+// A numeric field of a /proc status file ("Threads:", the mask "SigBlk:"
+// in hex ...); none when the file or the field is missing.
+std::optional<unsigned long long> StatusField(const std::string& path, const std::string& key, int base = 10) {
+    std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind(key, 0) == 0) return std::strtol(line.c_str() + key.size(), nullptr, 10);
+        if (line.rfind(key, 0) == 0) return std::strtoull(line.c_str() + key.size(), nullptr, base);
     }
-    return -1;
+    return std::nullopt;
 }
+std::string StatusPath(int pid) { return "/proc/" + std::to_string(pid) + "/status"; }
 }  // namespace
 
-int ProcessThreadCount(int pid) { return static_cast<int>(StatusField(pid, "Threads:")); }
+int ProcessThreadCount(int pid) {
+    const auto n = StatusField(StatusPath(pid), "Threads:");
+    return n ? static_cast<int>(*n) : -1;
+}
 
 int ProcessThreadsTakingStopSignals(int pid) {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
@@ -188,18 +195,18 @@ int ProcessThreadsTakingStopSignals(int pid) {
     bool read = false;
     while (dirent* e = ::readdir(dir)) {
         if (e->d_name[0] == '.') continue;
-        std::ifstream in(tasks + "/" + e->d_name + "/status");
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.rfind("SigBlk:", 0) != 0) continue;
-            read = true;
-            if ((std::strtoull(line.c_str() + 7, nullptr, 16) & stop) != stop) ++n;
-        }
+        const auto blocked = StatusField(tasks + "/" + e->d_name + "/status", "SigBlk:", 16);
+        if (!blocked) continue;  // the thread has ended since
+        read = true;
+        if ((*blocked & stop) != stop) ++n;
     }
     ::closedir(dir);
     return read ? n : -1;
 }
-long ProcessResidentKiB(int pid) { return StatusField(pid, "VmRSS:"); }
+long ProcessResidentKiB(int pid) {
+    const auto kib = StatusField(StatusPath(pid), "VmRSS:");
+    return kib ? static_cast<long>(*kib) : -1;
+}
 
 double ProcessCpuSeconds(int pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
