@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "client/chat_client_dlg.h"
+#include "platform/sound.h"
 #include "client/strings.h"
 #include "voice_frames.h"
 
@@ -31,7 +32,7 @@ constexpr int kRate = 48000;
 constexpr double kBytesPerMs = 2.0 * kRate / 1000;
 constexpr int kFrameSamples = 480;
 // What the card takes at a time (as the platform opens it at 48 kHz).
-constexpr std::size_t kPeriodSamples = 240;
+constexpr std::size_t kPeriodSamples = platform::DeviceStepFrames(kRate);
 constexpr int kBurstEvery = kRate / 4;
 constexpr int kBurstLength = kRate / 50;
 // Burst b sounds at kBurstHz + b % kBurstIds * kBurstStepHz: a burst heard

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "client/server_connection.h"
+#include "platform/sound.h"
 #include "protocol/opus_codec.h"
 #include "voice/voice_preprocessor.h"
 #include "voice/wave_device.h"
@@ -37,7 +38,8 @@ public:
     // to the card's next take instead would be exact for gaps, but would
     // keep where each frame starts within a step as latency, which then
     // depends on the phase of the cards.
-    static constexpr double kCardStepMs = 2.5;
+    static constexpr double kCardStepMs =
+        platform::DeviceStepFrames(protocol::kWidebandRate) * 1000.0 / protocol::kWidebandRate / 2;
 
     CWidebandVoice();
 

@@ -54,6 +54,17 @@ struct WAVEFORMATEX {
     std::uint16_t cbSize = 0;
 };
 
+// Sample frames a device opened at this rate takes at a time: about 16 ms
+// at 8000 Hz (a power of two, 128), 5 ms at the higher rates of wideband
+// voice (half a 10 ms frame, so each frame is complete at a step's end).
+constexpr std::uint32_t DeviceStepFrames(std::uint32_t rate) {
+    if (rate > 8000) return rate / 200;
+    const std::uint32_t wanted = rate * 16 / 1000;
+    std::uint32_t frames = 64;
+    while (frames < wanted && frames < 8192) frames *= 2;
+    return frames;
+}
+
 // Header flags.
 constexpr std::uint32_t WHDR_DONE = 0x01;
 constexpr std::uint32_t WHDR_PREPARED = 0x02;

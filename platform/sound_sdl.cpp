@@ -187,25 +187,17 @@ bool ToSdlFormat(const WAVEFORMATEX& f, SDL_AudioFormat* format) {
     return f.nBlockAlign == align && f.nAvgBytesPerSec == align * f.nSamplesPerSec;
 }
 
-// About 16 ms per SDL buffer (128 sample frames at 8000 Hz): short enough
-// for speech, long enough not to starve on a busy machine. At the higher
-// rates of wideband voice it steps 5 ms (240 samples at 48 kHz), half a
-// 10 ms frame: each frame is complete at the end of a step, so capture
-// adds no wait for the step that completes it (a 4 ms step added 0 or
-// 2 ms, alternately) and frames leave 10 ms apart, not 8 and 12. A whole
-// number of milliseconds keeps SDL's own pacing exact. Capture and
-// playback step alike: a driver that sleeps a step and then adds its own
-// overhead runs slow by that overhead's share of a step, and two
-// directions with different steps would drift apart (5 ms capture against
-// 4 ms playback drifted some 3 ms a second, which the play-out buffer then
-// holds as latency).
-Uint16 BufferFrames(std::uint32_t rate) {
-    if (rate > 8000) return static_cast<Uint16>(rate / 200);
-    std::uint32_t wanted = rate * 16 / 1000;
-    Uint16 frames = 64;
-    while (frames < wanted && frames < 8192) frames = static_cast<Uint16>(frames * 2);
-    return frames;
-}
+// Short steps for speech, long enough not to starve on a busy machine. At
+// 48 kHz a 5 ms step (half a frame) means capture adds no wait for the
+// step that completes a frame (a 4 ms step added 0 or 2 ms, alternately)
+// and frames leave 10 ms apart, not 8 and 12. A whole number of
+// milliseconds keeps SDL's own pacing exact. Capture and playback step
+// alike: a driver that sleeps a step and then adds its own overhead runs
+// slow by that overhead's share of a step, and two directions with
+// different steps would drift apart (5 ms capture against 4 ms playback
+// drifted some 3 ms a second, which the play-out buffer then holds as
+// latency).
+Uint16 BufferFrames(std::uint32_t rate) { return static_cast<Uint16>(DeviceStepFrames(rate)); }
 
 MMRESULT Open(bool input, std::uint32_t* handle, std::uint32_t deviceId, const WAVEFORMATEX& format,
               WaveInProc inProc, WaveOutProc outProc, std::uintptr_t instance) {

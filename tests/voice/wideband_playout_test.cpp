@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/sound.h"
 #include "voice/wideband_playout.h"
 
 namespace {
@@ -18,8 +19,8 @@ namespace {
 using Clock = CWidebandPlayout::Clock;
 using Frame = CWidebandPlayout::Frame;
 constexpr int kSamples = CWidebandPlayout::kFrameSamples;
-// What the client's card takes at a time at 48 kHz: 5 ms, half a frame.
-constexpr int kCardPeriodSamples = 240;
+// What the client's card takes at a time at 48 kHz.
+constexpr int kCardPeriodSamples = static_cast<int>(platform::DeviceStepFrames(48000));
 
 Clock::time_point At(double ms) {
     return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
