@@ -197,13 +197,19 @@ bool RunShape(const Shape& shape, int memberCount, double seconds) {
         fewest = fewest < 0 ? m.packets : std::min(fewest, m.packets);
     }
     const double kbit = 8.0 / 1000.0 / wall;
-    // The server's part of the latency: from the last speaker's packet of a
-    // step to the matching packet at the last member (a listener while not
-    // everyone speaks). Today's frames leave as the last one is in.
+    // The server's part of the latency: from the start of a step's sending
+    // to the first packet at the last member (a listener while not
+    // everyone speaks) that came after it and was not already matched to an
+    // earlier step. Counting arrivals by index would not do: a round the
+    // wideband mixer makes without a late speaker is one packet more, and
+    // every later step would be matched to the round before its own.
     std::vector<double> transit;
     const Member& last = members.back();
-    for (std::size_t k = 0; k < last.arrivals.size() && k < sentAt.size(); ++k) {
-        transit.push_back(std::chrono::duration<double, std::milli>(last.arrivals[k] - sentAt[k]).count());
+    std::size_t next = 0;
+    for (const Clock::time_point sent : sentAt) {
+        while (next < last.arrivals.size() && last.arrivals[next] < sent) ++next;
+        if (next == last.arrivals.size()) break;
+        transit.push_back(std::chrono::duration<double, std::milli>(last.arrivals[next++] - sent).count());
     }
     std::sort(transit.begin(), transit.end());
     auto at = [&](double q) { return transit.empty() ? -1.0 : transit[static_cast<std::size_t>(q * (transit.size() - 1))]; };
