@@ -40,6 +40,10 @@ public:
 
     // A whole window of frames has been measured.
     bool HasWindow() const { return measured_ == windowFrames_; }
+    // How late the last frame came, against the earliest of the window.
+    double LastLatenessMs() const {
+        return measured_ == 0 ? 0 : lateness_[static_cast<std::size_t>((next_ + windowFrames_ - 1) % windowFrames_)];
+    }
     // The wait before playing starts: the spread, rounded up to a whole
     // millisecond and kept within its bounds.
     int StartDelayMs() const;

@@ -23,6 +23,9 @@ bool CPlayoutGate::NoteArrival(Clock::time_point now, bool nothingWaiting) {
     firstWaiting_ = now;
     const bool gap = ranDry_ && Ms(now - ranDryAt_) < kGapMs;
     if (gap) trimmer_.NoteGap(now);
+    // After a pause in the talk the pace has a hole where the frames not
+    // sent would be, which reads as lateness: only a gap's frame counts.
+    firstLateness_ = gap && jitter_.HasWindow() ? jitter_.LastLatenessMs() : 0;
     ranDry_ = false;
     return gap;
 }
@@ -47,12 +50,17 @@ bool CPlayoutGate::NoteEmpty(Clock::time_point now, int deviceQueued) {
     return true;
 }
 
+double CPlayoutGate::StartWaitMs() const {
+    const int delay = StartDelayMs();
+    return std::max(delay - firstLateness_, static_cast<double>(std::min(TargetLeadMs(), delay)));
+}
+
 bool CPlayoutGate::MayPlay(Clock::time_point now, int waiting) {
     emptying_ = false;
     if (playing_) return true;
     // Wait until the first frame has waited long enough for the later ones
     // to arrive in time, or until they are all here.
-    const int wait = StartDelayMs();
+    const double wait = StartWaitMs();
     const bool waited = Ms(now - firstWaiting_) >= wait;
     const bool enough = waiting * frameMs_ > wait;
     if (!waited && !enough) return false;

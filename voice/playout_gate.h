@@ -4,6 +4,13 @@
 //   - At the start of a talk, or after playback ran dry, playing waits
 //     until the first frame has waited the start delay (the lateness
 //     measured lately, CJitterEstimator) or the frames waiting cover it.
+//     A frame that came late has used up that much of the wait already:
+//     after a gap it waits only what its lateness leaves of the start
+//     delay, and at least the target lead (the margin the trimmer keeps
+//     at the latest frame), or the start delay if that is less. Waiting
+//     the whole spread behind a frame that was itself the latest would add
+//     the spread to the latency once more, for the seconds the trimmer
+//     takes to find it.
 //   - Playback has run dry once nothing waits and the device has had
 //     nothing queued for a whole frame (its last block may still sound).
 //     A frame that comes soon after that is a gap.
@@ -69,6 +76,8 @@ public:
     bool IsPlaying() const { return playing_; }
     // The wait before playing starts, from the lateness measured lately.
     int StartDelayMs() const { return jitter_.StartDelayMs(); }
+    // What the first frame waiting has to wait of it, given how late it came.
+    double StartWaitMs() const;
     // The smallest lead a window may leave, in milliseconds.
     int TargetLeadMs() const { return trimmer_.TargetLeadMs(StartDelayMs()); }
     // How much later than the pace each frame comes (0 unless followed).
@@ -83,6 +92,7 @@ private:
 
     bool playing_ = false;
     Clock::time_point firstWaiting_{};  // arrival of the oldest frame while not playing
+    double firstLateness_ = 0;          // and how late it came, if it came in a gap
     // Nothing left in the buffer or at the device, since when; and when
     // playback last ran dry.
     bool emptying_ = false;

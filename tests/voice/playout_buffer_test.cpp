@@ -350,3 +350,49 @@ TEST(PlayoutGate, StartsAfterTheWaitOrWhenTheFramesCoverItAndCutsABurstBeyondThe
     EXPECT_FALSE(other.MayPlay(At(1000 + wait - 1), 1));
     EXPECT_TRUE(other.MayPlay(At(1000 + wait), 1)) << "the first frame has waited";
 }
+
+// After a gap the frame that ends it has already used up as much of the
+// start wait as it came late: it waits what is left of the spread, and at
+// least the trimmer's target lead. A frame after a pause in the talk waits
+// the whole start delay (the hole in the pace reads as lateness).
+TEST(PlayoutGate, AfterAGapALateFrameWaitsOnlyWhatItsLatenessLeavesOfTheSpread) {
+    // A window of 10 ms frames, one in ten held 30 ms (order kept, so the
+    // frames behind it come with it): a spread of 30 ms.
+    const auto measured = [](CPlayoutGate& gate) {
+        double at = 0;
+        for (int k = 0; k < 100; ++k) {
+            at = std::max(at, 1000.0 + 10 * k + (k % 10 == 5 ? 30 : 0));
+            gate.NoteArrival(At(at), k == 0);
+            if (k == 0) {
+                ASSERT_TRUE(gate.MayPlay(At(at + CJitterEstimator::kDefaultStartMs), 1));
+            }
+        }
+        ASSERT_EQ(gate.StartDelayMs(), 30);
+        // Playback runs dry (frame 100 is due at 2000).
+        EXPECT_FALSE(gate.NoteEmpty(At(1991), 0));
+        ASSERT_TRUE(gate.NoteEmpty(At(2001), 0));
+    };
+    const int target = CLeadTrimmer::kSafetyMs + 30 / CLeadTrimmer::kSpreadShare + 10;  // with the gap's 10
+
+    CPlayoutGate late(10);
+    measured(late);
+    ASSERT_TRUE(late.NoteArrival(At(2030), true));  // 30 ms late: a gap
+    EXPECT_EQ(late.TargetLeadMs(), target);
+    EXPECT_DOUBLE_EQ(late.StartWaitMs(), target) << "30 ms late of a 30 ms spread: the target is left";
+    EXPECT_FALSE(late.MayPlay(At(2030 + target - 1), 1));
+    EXPECT_TRUE(late.MayPlay(At(2030 + target), 1));
+
+    CPlayoutGate barely(10);
+    measured(barely);
+    ASSERT_TRUE(barely.NoteArrival(At(2002), true));  // 2 ms late
+    EXPECT_DOUBLE_EQ(barely.StartWaitMs(), 28);
+    EXPECT_FALSE(barely.MayPlay(At(2002 + 27), 2));
+    EXPECT_TRUE(barely.MayPlay(At(2002 + 28), 1));
+
+    CPlayoutGate paused(10);
+    measured(paused);
+    ASSERT_FALSE(paused.NoteArrival(At(2001 + CPlayoutGate::kGapMs + 50), true)) << "a pause, not a gap";
+    EXPECT_EQ(paused.StartDelayMs(), CJitterEstimator::kMaxStartMs);
+    EXPECT_DOUBLE_EQ(paused.StartWaitMs(), CJitterEstimator::kMaxStartMs);
+    EXPECT_FALSE(paused.MayPlay(At(2001 + CPlayoutGate::kGapMs + 50 + CJitterEstimator::kMaxStartMs - 1), 1));
+}
