@@ -13,13 +13,18 @@
 #include <SDL.h>
 
 #include "platform/sound.h"
+#include "platform/step_clock.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -45,7 +50,31 @@ struct Device {
     std::uint64_t chunkBytes = 0;
     std::chrono::steady_clock::time_point chunkTime{};
     double bytesPerMs = 8;
+    // Set where the device's steps keep a steady clock (KeepsSteadyClock);
+    // used by SDL's thread alone.
+    std::optional<StepClock> clock;
+    // Started again after a pause: the steps not taken meanwhile are not
+    // owed, so the clock starts afresh.
+    std::atomic<bool> clockRestart{false};
 };
+
+// ORVANE_STEADY_DISK_SOUND (set, not "0") holds the steps of devices on
+// SDL's disk driver to a steady clock, as a sound card's are: the driver's
+// own sleep between steps (SDL_DISKAUDIODELAY) then only has to be shorter
+// than a step. Measurements of the voice path use it, so that what they
+// show is the path and not how late this machine's sleeps wake.
+bool KeepsSteadyClock() {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const char* steady = std::getenv("ORVANE_STEADY_DISK_SOUND");
+    return driver && std::strcmp(driver, "disk") == 0 && steady && *steady && std::strcmp(steady, "0") != 0;
+}
+
+// Waits, outside the device's lock, until the step about to be taken is due.
+void KeepStep(Device& d) {
+    if (!d.clock) return;
+    if (d.clockRestart.exchange(false)) d.clock->Restart();
+    std::this_thread::sleep_until(d.clock->Due(std::chrono::steady_clock::now()));
+}
 
 // Serialises SDL's global calls (subsystem start and end, device open and
 // close), which SDL does not make safe between threads.
@@ -119,6 +148,7 @@ void HandBackAll(Device& d) {
 
 void SDLCALL InputCallback(void* userdata, Uint8* stream, int len) {
     Device& d = *static_cast<Device*>(userdata);
+    KeepStep(d);
     std::lock_guard<std::mutex> lock(d.mutex);
     if (!d.running || d.closed || len <= 0) return;
     d.position += static_cast<std::uint64_t>(len);
@@ -147,6 +177,7 @@ void SDLCALL InputCallback(void* userdata, Uint8* stream, int len) {
 
 void SDLCALL OutputCallback(void* userdata, Uint8* stream, int len) {
     Device& d = *static_cast<Device*>(userdata);
+    KeepStep(d);
     std::lock_guard<std::mutex> lock(d.mutex);
     if (len <= 0) return;
     const std::uint32_t total = static_cast<std::uint32_t>(len);
@@ -218,6 +249,7 @@ MMRESULT Open(bool input, std::uint32_t* handle, std::uint32_t deviceId, const W
     d->outProc = outProc;
     d->instance = instance;
     d->bytesPerMs = format.nAvgBytesPerSec / 1000.0;
+    if (KeepsSteadyClock()) d->clock.emplace(BufferFrames(format.nSamplesPerSec), format.nSamplesPerSec);
 
     SDL_AudioSpec want{};
     want.freq = static_cast<int>(format.nSamplesPerSec);
@@ -324,6 +356,7 @@ MMRESULT SetRunning(bool input, std::uint32_t id, bool run, HandBack handBack) {
         std::lock_guard<std::mutex> lock(d->mutex);
         if (d->closed) return MMSYSERR_INVALHANDLE;
         if (run && input && !d->running) d->position = 0;
+        if (run && !d->running) d->clockRestart.store(true);
         d->running = run;
         if (handBack == HandBack::kAll) {
             HandBackAll(*d);

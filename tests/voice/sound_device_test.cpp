@@ -1,12 +1,15 @@
 // The wave-in/wave-out layer itself, over SDL's disk driver: results,
 // header flags, the order of completions and the bytes.
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/sound.h"
+#include "platform/step_clock.h"
 #include "sound_fixture.h"
 
 using namespace platform;
@@ -181,6 +184,47 @@ TEST_F(WaveInTest, At48kHzTheDeviceStepsHalfATenMillisecondFrame) {
     EXPECT_EQ(WaveInClose(in), MMSYSERR_NOERROR);
 }
 
+// With the steady clock the disk driver's own sleep (1 ms here) only says
+// how often it looks: the device takes a step when the clock says it is
+// due, so 40 steps of 5 ms take at least 39 steps' time (without the clock
+// this driver would take them in some 40 ms).
+TEST_F(WaveInTest, OnASteadyClockTheDiskDeviceTakesNoStepBeforeItIsDue) {
+    WriteFileBytes(InputFile(), Bytes{});
+    SetEnv("ORVANE_STEADY_DISK_SOUND", "1");
+    WAVEFORMATEX format;
+    format.nSamplesPerSec = 48000;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = 2;
+    format.nAvgBytesPerSec = 96000;
+    constexpr std::uint64_t kStepBytes = 2 * 240;
+    for (int round = 0; round < 2; ++round) {
+        // A second start after a stop owes nothing for the time stopped.
+        HWAVEIN in{};
+        ASSERT_EQ(WaveInOpen(&in, WAVE_MAPPER, format, nullptr, 0), MMSYSERR_NOERROR);
+        if (round == 1) {
+            ASSERT_EQ(WaveInStart(in), MMSYSERR_NOERROR);
+            std::uint64_t position = 0;
+            ASSERT_TRUE(WaitUntil([&] { return WaveInGetPosition(in, &position) == 0 && position >= kStepBytes; }));
+            ASSERT_EQ(WaveInStop(in), MMSYSERR_NOERROR);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_EQ(WaveInStart(in), MMSYSERR_NOERROR);
+        std::uint64_t position = 0;
+        std::vector<double> early;  // ms a step came before its time
+        ASSERT_TRUE(WaitUntil([&] {
+            if (WaveInGetPosition(in, &position) != MMSYSERR_NOERROR) return true;
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+            const double due = (static_cast<double>(position / kStepBytes) - 1) * 5.0;
+            if (ms < due) early.push_back(due - ms);
+            return position >= 40 * kStepBytes;
+        }));
+        EXPECT_TRUE(early.empty()) << "round " << round << ": " << ::testing::PrintToString(early);
+        EXPECT_EQ(WaveInReset(in), MMSYSERR_NOERROR);
+        EXPECT_EQ(WaveInClose(in), MMSYSERR_NOERROR);
+    }
+}
+
 TEST_F(WaveInTest, OpeningFailsCleanlyWithoutDriverDeviceOrFormat) {
     WriteFileBytes(InputFile(), PatternFrames(0, 1));
     HWAVEIN in{};
@@ -307,4 +351,33 @@ TEST_F(WaveOutTest, PausedBlocksWaitAndResetHandsThemBackUnplayed) {
     EXPECT_EQ(b.header.dwFlags.load(), WHDR_PREPARED | WHDR_DONE);
     ASSERT_EQ(WaveOutClose(out), MMSYSERR_NOERROR);
     EXPECT_TRUE(WithoutSilence(ReadFileBytes(OutputFile())).empty());
+}
+
+// The clock alone, on times given to it.
+TEST(StepClockTest, StepsAreDueAtTheirPlaceWhateverTheStepsBeforeThemCost) {
+    using std::chrono::nanoseconds;
+    using Clock = platform::StepClock::Clock;
+    const Clock::time_point t0{std::chrono::seconds(100)};
+    platform::StepClock clock(240, 48000);  // 5 ms
+    EXPECT_EQ(clock.Due(t0), t0) << "the first step is due at once";
+    EXPECT_EQ(clock.Due(t0 + nanoseconds(100)), t0 + std::chrono::milliseconds(5));
+    // Taken late (11 ms in, a sleep that overshot): the step due at 10 ms
+    // is due already, and the one after keeps its place at 15 ms.
+    EXPECT_EQ(clock.Due(t0 + std::chrono::milliseconds(11)), t0 + std::chrono::milliseconds(10));
+    EXPECT_EQ(clock.Due(t0 + std::chrono::microseconds(11050)), t0 + std::chrono::milliseconds(15));
+    // A machine that stood still for more than 20 steps: no rush through
+    // the backlog, the clock starts afresh where it is.
+    const Clock::time_point late = t0 + std::chrono::milliseconds(20 + 101);
+    EXPECT_EQ(clock.Due(late), late);
+    EXPECT_EQ(clock.Due(late), late + std::chrono::milliseconds(5));
+    clock.Restart();
+    EXPECT_EQ(clock.Due(late + std::chrono::milliseconds(7)), late + std::chrono::milliseconds(7));
+
+    // Steps that are no whole number of nanoseconds: the thousandth step of
+    // 220 frames at 44.1 kHz (4988662.13... ns each) lies where 1000 such
+    // steps end, not where a rounded step added up 1000 times would.
+    platform::StepClock odd(220, 44100);
+    Clock::time_point due = odd.Due(t0);
+    for (int k = 1; k <= 1000; ++k) due = odd.Due(due);
+    EXPECT_EQ(due, t0 + nanoseconds(4988662131LL));
 }

@@ -188,6 +188,7 @@ void SoundTest::TearDown() {
     UnsetEnv("SDL_DISKAUDIOFILEIN");
     UnsetEnv("SDL_DISKAUDIOFILE");
     UnsetEnv("SDL_DISKAUDIODELAY");
+    UnsetEnv("ORVANE_STEADY_DISK_SOUND");
 }
 
 void SoundTest::UseDriver(const std::string& driver) { SetEnv("SDL_AUDIODRIVER", driver); }
