@@ -2,7 +2,11 @@
 // through whatever address it is given (the jitter relay in front of a
 // server), takes the floor and speaks for a while, hearing itself through
 // the server's mix. SDL's disk driver records from a file of tagged frames
-// and plays into a file, at real-time pace. A watcher thread notes when
+// and plays into a file, at real-time pace: its steps held to a steady
+// clock, as a sound card's are (ORVANE_STEADY_DISK_SOUND), or with
+// --sdl-clock as the driver keeps time itself, a sleep after each step,
+// which runs slow and wanders with how late this machine's sleeps wake. A
+// watcher thread notes when
 // each frame's capture completed and when each played block began, on the
 // steady clock, so the loop latency of every frame (start of its capture
 // to start of its playback) comes out without relying on the two devices'
@@ -17,6 +21,7 @@
 //                    [--stall-at MS --stall MS]   (as given to the relay)
 //                    [--wideband --listener-port L]   (P: the server's
 //                                    port, L: the relay's)
+//                    [--sdl-clock]
 // BENCH_VOICE_DUMP_ARRIVALS=FILE (wideband): when the listener had each
 // packet into FILE, and each burst's parts on standard error.
 #include <QApplication>
@@ -75,6 +80,7 @@ int main(int argc, char** argv) {
     std::string dir;
     bool wideband = false;
     int listenerPort = 0;
+    bool sdlClock = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -86,6 +92,8 @@ int main(int argc, char** argv) {
             stallAt = std::atoi(value().c_str());
         } else if (a == "--stall") {
             stall = std::atoi(value().c_str());
+        } else if (a == "--sdl-clock") {
+            sdlClock = true;
         } else if (a == "--wideband") {
             wideband = true;
         } else if (a == "--listener-port") {
@@ -99,13 +107,20 @@ int main(int argc, char** argv) {
     }
     if (port <= 0 || dir.empty() || seconds < 1 || seconds > 600 || (wideband && listenerPort <= 0)) {
         std::fputs("usage: voice_loop_bench --port P --dir FOLDER [--seconds S] [--stall-at MS --stall MS]\n"
-                   "                        [--wideband --listener-port L]\n",
+                   "                        [--wideband --listener-port L] [--sdl-clock]\n",
                    stderr);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("SDL_AUDIODRIVER", "disk");
-    qunsetenv("SDL_DISKAUDIODELAY");
+    if (sdlClock) {
+        qunsetenv("SDL_DISKAUDIODELAY");
+        qunsetenv("ORVANE_STEADY_DISK_SOUND");
+    } else {
+        // The driver looks in every millisecond; the clock says when a step is due.
+        qputenv("SDL_DISKAUDIODELAY", "1");
+        qputenv("ORVANE_STEADY_DISK_SOUND", "1");
+    }
     if (wideband) {
         QApplication app(argc, argv);
         tessik::InitResources();
