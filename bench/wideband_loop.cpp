@@ -44,6 +44,9 @@ constexpr int kLead = kRate;  // before the first burst
 // How the pitch is read: zero crossings over 12 ms, from 1 ms after onset.
 constexpr int kPitchSkip = kRate / 1000;
 constexpr int kPitchSpan = kRate * 12 / 1000;
+// Longer than this between two looks of the watcher (every 0.25 ms): the
+// machine stood still.
+constexpr double kStoodStillMs = 4;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -276,11 +279,21 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
     Timeline recorded, played;
     std::vector<Clock::time_point> periods;
     Timeline grown;  // the listener's output file
+    // The watcher wakes every quarter of a millisecond: a longer time
+    // between two of its looks is a time the machine (or this process)
+    // stood still, for every thread alike. Noted with when it ended, so a
+    // talk disturbed that way is told from one that was not.
+    std::vector<std::pair<Clock::time_point, double>> stoodStill;
     std::atomic<bool> watching{true};
     std::thread watcher([&] {
         std::uintmax_t size = 0;
+        Clock::time_point lastLook{};
         while (watching.load()) {
             const Clock::time_point now = Clock::now();
+            if (lastLook != Clock::time_point{} && Ms(now - lastLook) > kStoodStillMs) {
+                stoodStill.emplace_back(now, Ms(now - lastLook));
+            }
+            lastLook = now;
             recorded.Note(now, capture.GetRecordedBytes());
             played.Note(now, playback.GetPlayedBytes());
             std::error_code error;
@@ -507,15 +520,23 @@ int RunWidebandLoop(const WidebandLoopOptions& o) {
         }
         recoverMs = lastHigh >= Ms(released - pressed) - 100 ? -1 : std::max(0.0, lastHigh - stallEnd);
     }
+    // How often, and how long at most, the machine stood still during the talk.
+    int stalls = 0;
+    double longestStall = 0;
+    for (const auto& [end, ms] : stoodStill) {
+        if (end < pressed || end > released) continue;
+        ++stalls;
+        longestStall = std::max(longestStall, ms);
+    }
     std::printf("result sent=%d received=%d bursts=%d played_blocks=%zu unknown=%d gaps=%d gap_ms=%.0f p50_ms=%.1f "
                 "p95_ms=%.1f max_ms=%.1f settled_p50_ms=%.1f trimmed=%lld stretched=%lld concealed=%lld overflowed=%lld start_wait_ms=%d "
                 "target_lead_ms=%d sender_slow_ms=%.3f recover_ms=%.0f phase_ms=%.2f drift_ms=%.2f period_ms=%.3f own_received=%d "
-                "own_heard=%zu messages=%zu gaps_at_s=%s\n",
+                "own_heard=%zu messages=%zu gaps_at_s=%s machine_stalls=%d machine_longest_ms=%.1f\n",
                 sent, received, burstsSent, heard.size(), unknown, gaps, gapMs, Percentile(latency, 0.5),
                 Percentile(latency, 0.95), latency.empty() ? 0.0 : *std::max_element(latency.begin(), latency.end()),
                 Percentile(settled, 0.5), stats.trimmedMs, stats.stretched, stats.concealed, stats.overflowed, startWait, target, senderSlow, recoverMs,
                 MeanPhase(phases, periodMs), drift, periodMs, ownReceived, ownHeard, messages.size(),
-                gapTimes.empty() ? "-" : gapTimes.c_str());
+                gapTimes.empty() ? "-" : gapTimes.c_str(), stalls, longestStall);
     std::printf("parts capture_ms=%.1f transit_ms=%.1f playout_ms=%.1f lead_ms=%.1f lead_p5_ms=%.1f\n",
                 Percentile(captureMs, 0.5), Percentile(transitMs, 0.5), Percentile(playMs, 0.5),
                 Percentile(leads, 0.5), Percentile(leads, 0.05));
