@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "client/chat_client_dlg.h"
+#include "bench/steady_cards.h"
 #include "bench/wideband_loop.h"
 #include "client/icons.h"
 #include "platform/message_box.h"
@@ -112,15 +113,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("SDL_AUDIODRIVER", "disk");
-    if (sdlClock) {
-        qunsetenv("SDL_DISKAUDIODELAY");
-        qunsetenv("ORVANE_STEADY_DISK_SOUND");
-    } else {
-        // The driver looks in every millisecond; the clock says when a step is due.
-        qputenv("SDL_DISKAUDIODELAY", "1");
-        qputenv("ORVANE_STEADY_DISK_SOUND", "1");
-    }
+    UseDiskCards(!sdlClock);
     if (wideband) {
         QApplication app(argc, argv);
         tessik::InitResources();

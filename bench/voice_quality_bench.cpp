@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/steady_cards.h"
 #include "bench/voice_quality_analysis.h"
 #include "bench/voice_quality_signals.h"
 #include "client/chat_client_dlg.h"
@@ -221,12 +222,10 @@ int main(int argc, char** argv) {
     }
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("SDL_AUDIODRIVER", "disk");
-    // The cards keep a steady clock, as the voice loop bench's do: the
-    // driver's own pacing wanders with the machine's sleeps, and the gaps
-    // that leaves in the play-out would count against the sound.
-    qputenv("SDL_DISKAUDIODELAY", "1");
-    qputenv("ORVANE_STEADY_DISK_SOUND", "1");
+    // Cards on a steady clock, as the voice loop bench's: the driver's own
+    // pacing wanders with the machine's sleeps, and the gaps that leaves in
+    // the play-out would count against the sound.
+    UseDiskCards();
     // The dialogs remember their fields: here, not in the user's settings.
     qputenv("XDG_CONFIG_HOME", (dir + "/config").c_str());
     std::filesystem::create_directories(dir + "/runtime");

@@ -65,6 +65,12 @@ constexpr std::uint32_t DeviceStepFrames(std::uint32_t rate) {
     return frames;
 }
 
+// Set (to anything but "0") in the environment, devices on SDL's disk driver
+// take each step when a steady clock says it is due, as a card's crystal
+// times it, instead of after the driver's own sleep (which only has to be
+// shorter than a step then: SDL_DISKAUDIODELAY=1).
+constexpr const char* kSteadyDiskSoundVariable = "ORVANE_STEADY_DISK_SOUND";
+
 // Header flags.
 constexpr std::uint32_t WHDR_DONE = 0x01;
 constexpr std::uint32_t WHDR_PREPARED = 0x02;

@@ -58,14 +58,12 @@ struct Device {
     std::atomic<bool> clockRestart{false};
 };
 
-// ORVANE_STEADY_DISK_SOUND (set, not "0") holds the steps of devices on
-// SDL's disk driver to a steady clock, as a sound card's are: the driver's
-// own sleep between steps (SDL_DISKAUDIODELAY) then only has to be shorter
-// than a step. Measurements of the voice path use it, so that what they
-// show is the path and not how late this machine's sleeps wake.
+// See kSteadyDiskSoundVariable. Measurements of the voice path use it, so
+// that what they show is the path and not how late this machine's sleeps
+// wake.
 bool KeepsSteadyClock() {
     const char* driver = SDL_GetCurrentAudioDriver();
-    const char* steady = std::getenv("ORVANE_STEADY_DISK_SOUND");
+    const char* steady = std::getenv(kSteadyDiskSoundVariable);
     return driver && std::strcmp(driver, "disk") == 0 && steady && *steady && std::strcmp(steady, "0") != 0;
 }
 

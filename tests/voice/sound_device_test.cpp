@@ -190,7 +190,7 @@ TEST_F(WaveInTest, At48kHzTheDeviceStepsHalfATenMillisecondFrame) {
 // this driver would take them in some 40 ms).
 TEST_F(WaveInTest, OnASteadyClockTheDiskDeviceTakesNoStepBeforeItIsDue) {
     WriteFileBytes(InputFile(), Bytes{});
-    SetEnv("ORVANE_STEADY_DISK_SOUND", "1");
+    SetEnv(kSteadyDiskSoundVariable, "1");
     WAVEFORMATEX format;
     format.nSamplesPerSec = 48000;
     format.wBitsPerSample = 16;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/message_box.h"
+#include "platform/sound.h"
 #include "platform/tools/process.h"
 
 namespace voicetest {
@@ -188,7 +189,7 @@ void SoundTest::TearDown() {
     UnsetEnv("SDL_DISKAUDIOFILEIN");
     UnsetEnv("SDL_DISKAUDIOFILE");
     UnsetEnv("SDL_DISKAUDIODELAY");
-    UnsetEnv("ORVANE_STEADY_DISK_SOUND");
+    UnsetEnv(platform::kSteadyDiskSoundVariable);
 }
 
 void SoundTest::UseDriver(const std::string& driver) { SetEnv("SDL_AUDIODRIVER", driver); }
